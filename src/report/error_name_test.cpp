@@ -1,0 +1,176 @@
+#include "report/error_name.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The codes that must have a name, written down independently of the table.
+struct CodeRange {
+    int32_t low;
+    int32_t high;
+};
+const CodeRange kNamedRanges[] = {
+    {-8, 34},     {36, 36},     {38, 39},     {50, 72},     {80, 80},
+    {82, 89},     {100, 114},   {117, 162},   {164, 164},   {167, 167},
+    {170, 170},   {173, 174},   {180, 180},   {182, 183},   {186, 203},
+    {205, 210},   {212, 212},   {214, 215},   {230, 234},   {240, 240},
+    {254, 255},   {259, 259},   {266, 267},   {275, 278},   {282, 282},
+    {288, 288},   {298, 298},   {317, 317},   {487, 487},   {534, 536},
+    {994, 999},   {1001, 1022}, {1051, 1078}, {1100, 1131}, {1200, 1221},
+    {1300, 1338}, {1340, 1394}, {1400, 1449}, {1500, 1503}, {1700, 1728},
+    {1730, 1737}, {1739, 1753}, {1755, 1757}, {1759, 1762}, {1764, 1816},
+    {1898, 1900}, {2138, 2138}, {2202, 2202}, {2250, 2250}, {2401, 2401},
+    {2404, 2404}, {6118, 6118},
+};
+
+std::vector<int32_t> namedCodes() {
+    std::vector<int32_t> codes;
+    for (const CodeRange& range : kNamedRanges) {
+        for (int32_t code = range.low; code <= range.high; ++code) {
+            codes.push_back(code);
+        }
+    }
+    return codes;
+}
+
+// Negative codes arrive from GetLastError as their unsigned 32-bit value.
+DWORD asDword(int32_t code) { return static_cast<DWORD>(code); }
+
+std::string nameOf(int32_t code) { return errorName(asDword(code)); }
+
+bool startsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+}  // namespace
+
+// --- the table itself ------------------------------------------------------
+
+TEST(ErrorNameTable, HoldsExactlyTheListedCodesInAscendingSignedOrder) {
+    const std::vector<int32_t> expected = namedCodes();
+    ASSERT_EQ(expected.size(), 576u);
+    ASSERT_EQ(errorNameCount(), 576);
+
+    const ErrorNameRow* rows = errorNameRows();
+    std::vector<int32_t> actual;
+    for (int i = 0; i < errorNameCount(); ++i) {
+        ASSERT_NE(rows[i].name, nullptr) << "row " << i;
+        if (i > 0) {
+            EXPECT_LT(rows[i - 1].code, rows[i].code) << "row " << i;
+        }
+        actual.push_back(rows[i].code);
+    }
+    EXPECT_EQ(actual, expected);
+}
+
+TEST(ErrorNameTable, EndsWithNullRow) {
+    const ErrorNameRow& end = errorNameRows()[errorNameCount()];
+    EXPECT_EQ(end.code, 0);
+    EXPECT_EQ(end.name, nullptr);
+}
+
+TEST(ErrorNameTable, NamesUseTheExpectedFamiliesAndAreUnique) {
+    const ErrorNameRow* rows = errorNameRows();
+    std::set<std::string> seen;
+    for (int i = 0; i < errorNameCount(); ++i) {
+        const char* name = rows[i].name;
+        ASSERT_NE(name, nullptr);
+        if (rows[i].code < 0) {
+            EXPECT_TRUE(startsWith(name, "LZERROR_")) << rows[i].code << " " << name;
+        } else if (rows[i].code > 0) {
+            EXPECT_TRUE(startsWith(name, "ERROR_") || startsWith(name, "RPC_S_") ||
+                        startsWith(name, "RPC_X_") || startsWith(name, "EPT_S_"))
+                << rows[i].code << " " << name;
+        }
+        // The fallback must stay distinguishable from a real name.
+        EXPECT_STRNE(name, "ERROR_UNDEFINED");
+        EXPECT_TRUE(seen.insert(name).second) << "duplicate name " << name;
+    }
+}
+
+// --- lookup ----------------------------------------------------------------
+
+TEST(ErrorNameLookup, NamesCommonCodes) {
+    EXPECT_EQ(nameOf(0), "NO_ERROR");
+    EXPECT_EQ(nameOf(2), "ERROR_FILE_NOT_FOUND");
+    EXPECT_EQ(nameOf(3), "ERROR_PATH_NOT_FOUND");
+    EXPECT_EQ(nameOf(5), "ERROR_ACCESS_DENIED");
+    EXPECT_EQ(nameOf(32), "ERROR_SHARING_VIOLATION");
+    EXPECT_EQ(nameOf(112), "ERROR_DISK_FULL");
+    EXPECT_EQ(nameOf(183), "ERROR_ALREADY_EXISTS");
+}
+
+TEST(ErrorNameLookup, KeepsTheHeaderSpellingOddities) {
+    EXPECT_EQ(nameOf(194), "ERROR_ITERATED_DATA_EXCEEDS_64k");
+    EXPECT_EQ(nameOf(201), "ERROR_RELOC_CHAIN_XEEDS_SEGLIM");
+}
+
+TEST(ErrorNameLookup, NamesLzExpansionCodesFromTheirUnsignedValue) {
+    EXPECT_EQ(errorName(4294967295u), std::string("LZERROR_BADINHANDLE"));
+    EXPECT_EQ(nameOf(-1), "LZERROR_BADINHANDLE");
+    EXPECT_EQ(nameOf(-2), "LZERROR_BADOUTHANDLE");
+    EXPECT_EQ(nameOf(-8), "LZERROR_UNKNOWNALG");
+    EXPECT_EQ(nameOf(-9), "ERROR_UNDEFINED");
+}
+
+TEST(ErrorNameLookup, RangeEdges) {
+    EXPECT_EQ(nameOf(34), "ERROR_WRONG_DISK");
+    EXPECT_EQ(nameOf(35), "ERROR_UNDEFINED");
+    EXPECT_EQ(nameOf(36), "ERROR_SHARING_BUFFER_EXCEEDED");
+    EXPECT_EQ(nameOf(37), "ERROR_UNDEFINED");
+    EXPECT_EQ(nameOf(72), "ERROR_REDIR_PAUSED");
+    EXPECT_EQ(nameOf(73), "ERROR_UNDEFINED");
+    EXPECT_EQ(nameOf(1728), "RPC_S_PROTOCOL_ERROR");
+    EXPECT_EQ(nameOf(1729), "ERROR_UNDEFINED");
+    EXPECT_EQ(nameOf(1730), "RPC_S_UNSUPPORTED_TRANS_SYN");
+    EXPECT_EQ(nameOf(1751), "EPT_S_INVALID_ENTRY");
+    EXPECT_EQ(nameOf(1772), "RPC_X_NO_MORE_ENTRIES");
+    EXPECT_NE(nameOf(1816), "ERROR_UNDEFINED");
+    EXPECT_EQ(nameOf(1817), "ERROR_UNDEFINED");
+    EXPECT_EQ(nameOf(6118), "ERROR_NO_BROWSER_SERVERS_FOUND");
+    EXPECT_EQ(nameOf(6119), "ERROR_UNDEFINED");
+}
+
+TEST(ErrorNameLookup, NamesCodesTheCurrentHeadersNoLongerAssign) {
+    EXPECT_EQ(nameOf(1731), "RPC_S_SERVER_OUT_OF_MEMORY");
+    EXPECT_EQ(nameOf(1776), "RPC_X_SS_CONTEXT_MISMATCH");
+    EXPECT_EQ(nameOf(2138), "ERROR_NO_NETWORK");
+    // ERROR_NO_NETWORK's later value is not one of the named codes.
+    EXPECT_EQ(nameOf(1222), "ERROR_UNDEFINED");
+}
+
+TEST(ErrorNameLookup, EveryListedCodeHasItsRowName) {
+    const ErrorNameRow* rows = errorNameRows();
+    for (int i = 0; i < errorNameCount(); ++i) {
+        EXPECT_STREQ(errorName(asDword(rows[i].code)), rows[i].name) << rows[i].code;
+    }
+}
+
+TEST(ErrorNameLookup, EveryOtherCodeIsUndefined) {
+    const std::vector<int32_t> listed = namedCodes();
+    const std::set<int32_t> named(listed.begin(), listed.end());
+    for (int32_t code = -100; code <= 10000; ++code) {
+        const char* name = errorName(asDword(code));
+        ASSERT_NE(name, nullptr) << code;
+        if (named.count(code) != 0) {
+            EXPECT_STRNE(name, "ERROR_UNDEFINED") << code;
+        } else {
+            EXPECT_STREQ(name, "ERROR_UNDEFINED") << code;
+        }
+    }
+}
+
+TEST(ErrorNameLookup, ComparesAllThirtyTwoBits) {
+    // Same low 16 bits as ERROR_ACCESS_DENIED / NO_ERROR / LZERROR_BADINHANDLE.
+    EXPECT_EQ(errorName(0x80070005u), std::string("ERROR_UNDEFINED"));
+    EXPECT_EQ(errorName(0x00010000u), std::string("ERROR_UNDEFINED"));
+    EXPECT_EQ(errorName(0x0000FFFFu), std::string("ERROR_UNDEFINED"));
+    EXPECT_EQ(errorName(0x7FFFFFFFu), std::string("ERROR_UNDEFINED"));
+    EXPECT_EQ(errorName(0x80000000u), std::string("ERROR_UNDEFINED"));
+}
