@@ -1,0 +1,26 @@
+# Thin wrapper over CMake: `make demo`, `make test`, `make install`.
+BUILD ?= build
+PREFIX ?= /usr/local
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all build test demo install clean
+
+all: build
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+
+build: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@sh tools/demo.sh $(BUILD)/kaz
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD)
