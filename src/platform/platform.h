@@ -1,0 +1,57 @@
+// What the rest of KAZ needs to know about the platform besides the
+// Windows-shaped calls: its path and switch conventions, its limits, and
+// the few services that have no Win32 counterpart.
+#pragma once
+
+#include "platform/windows_api.h"
+
+namespace platform {
+
+// The character that separates folder names in a path.
+extern const char kPathSeparator;
+// The character that introduces a switch on the command line.
+extern const char kSwitchPrefix;
+// The longest path the platform accepts, in bytes, terminator excluded.
+extern const int kMaxPath;
+// Whether drive-letter rules ("C:") apply to paths.
+extern const bool kDriveLetters;
+
+// Whether two file names or paths name the same thing on this platform
+// (exact on POSIX, letter case ignored on Windows).
+bool sameName(const char* a, const char* b);
+
+// Keeps the process's argument vector, as main received it.
+void setProcessArguments(int argc, char** argv);
+// The argument vector when the platform hands one over already split (POSIX),
+// with the arguments after the program name as one text (each quoted where
+// it would not read back as one word); null where the command line has to
+// be split by the program (Windows).
+char** processArgumentVector(int* argc, const char** argumentText);
+
+// Whether standard error is an interactive terminal.
+bool standardErrorIsTerminal();
+
+// Message boxes normally go to the terminal. A progress display that owns
+// the terminal installs its own presenter so that boxes appear inside it;
+// null restores the plain one.
+using MessageBoxPresenter = int (*)(const char* text, const char* caption, UINT type);
+void setMessageBoxPresenter(MessageBoxPresenter presenter);
+
+}  // namespace platform
+
+namespace platform {
+
+// When the process runs as root, gives `target` (never following a final
+// symbolic link) the owner and group of `source`; elsewhere does nothing.
+// Returns FALSE with the last error set when a needed change failed.
+BOOL copyOwner(const char* source, const char* target);
+
+}  // namespace platform
+
+namespace platform {
+
+// The closing report of a run without a log: a message box on Windows, the
+// caption and the text on standard output elsewhere.
+void showReport(const char* text, const char* caption);
+
+}  // namespace platform

@@ -1,0 +1,55 @@
+// Conventions and process-wide facts of the POSIX build.
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+const char kPathSeparator = '/';
+const char kSwitchPrefix = '-';
+const int kMaxPath = 4096;
+const bool kDriveLetters = false;
+
+bool sameName(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+namespace {
+int savedArgc = 0;
+char** savedArgv = nullptr;
+std::string commandLine;
+size_t argumentTextStart = 0;
+
+// An argument the shell received as one word is quoted again when it would
+// otherwise not read back as one word.
+bool needsQuotes(const char* argument) {
+    return argument[0] == '\0' || std::strpbrk(argument, " \t,\"") != nullptr;
+}
+}  // namespace
+
+void setProcessArguments(int argc, char** argv) {
+    savedArgc = argc;
+    savedArgv = argv;
+    commandLine.clear();
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) commandLine += ' ';
+        if (i == 1) argumentTextStart = commandLine.size();
+        bool quote = needsQuotes(argv[i]);
+        if (quote) commandLine += '"';
+        commandLine += argv[i];
+        if (quote) commandLine += '"';
+    }
+}
+
+char** processArgumentVector(int* argc, const char** argumentText) {
+    *argc = savedArgc;
+    *argumentText = savedArgc > 1 ? commandLine.c_str() + argumentTextStart : "";
+    return savedArgv;
+}
+
+bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+}  // namespace platform
+
+LPSTR GetCommandLineA() { return platform::commandLine.data(); }
