@@ -1,0 +1,21 @@
+#include "support/failure_stops.h"
+
+#include <cstdio>
+
+#include "platform/windows_api.h"
+#include "report/fatal_message.h"
+
+void outOfMemory(int32_t byteCount) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Memory allocation for %d bytes failed.", byteCount);
+    fatalMessage(1, text);
+}
+
+// Leaves the log in its temporary file: nothing is flushed, since the state
+// that broke the invariant may be what would be written.
+void assertionFailed(const char* sourceFile, int line) {
+    char text[300];
+    std::snprintf(text, sizeof text, "Failure at line %d in %s\n", line, sourceFile);
+    MessageBoxA(nullptr, text, "MOXEL", MB_OK);
+    ExitThread(1);
+}
