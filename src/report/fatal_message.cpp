@@ -1,0 +1,27 @@
+#include "report/fatal_message.h"
+
+#include "platform/windows_api.h"
+#include "report/log_file.h"
+#include "report/run_state.h"
+#include "run/run_entry.h"
+#include "shell/progress_dialog.h"
+#include "support/text_buffer.h"
+
+void fatalMessage(int exitCode, const char* text) {
+    MessageBoxA(dialogWindow(runState.progressDialog), text, "KAZ - message", MB_OK);
+    closeLog();
+    endRun(exitCode);
+}
+
+void fatalMessage2(int exitCode, const char* first, const char* second) {
+    TextBuffer text(first);
+    text.append(second);
+    fatalMessage(exitCode, text.text());
+}
+
+void fatalMessage3(int exitCode, const char* first, const char* second, const char* third) {
+    TextBuffer text(first);
+    text.append(second);
+    text.append(third);
+    fatalMessage(exitCode, text.text());
+}

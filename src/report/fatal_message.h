@@ -1,0 +1,10 @@
+// A failure that makes going on pointless: shown once, then the log is
+// closed under its final name and the run ends. None of these return.
+#pragma once
+
+#include <cstdint>
+
+[[noreturn]] void fatalMessage(int exitCode, const char* text);
+[[noreturn]] void fatalMessage2(int exitCode, const char* first, const char* second);
+[[noreturn]] void fatalMessage3(int exitCode, const char* first, const char* second,
+                                const char* third);

@@ -1,0 +1,116 @@
+// The one process-wide record of a run: settings, handles, counters, the
+// exception and busy lists, the log buffer and the progress display's memory.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/windows_api.h"
+#include "support/text_buffer.h"
+
+struct ProgressDialog;
+struct WorkerParam;
+
+struct ListEntry {
+    char* firstName = nullptr;   // source path (delete tree: the failed path)
+    char* secondName = nullptr;  // target path (delete tree: the message)
+    DWORD code = 0;              // Windows error code, 0 for none
+    int32_t messageIndex = 0;    // into resultMessages, used when code is 0
+};
+
+struct EntryList {
+    int32_t capacity = 0;
+    ListEntry* entries = nullptr;
+    int32_t count = 0;
+};
+
+enum ResultMessage : int32_t {
+    kNoError = 0,
+    kVerifyError = 1,
+    kSourceNotFound = 2,
+    kTargetNotFound = 3,
+    kDifferentLength = 4,
+};
+extern const char* const resultMessages[5];
+
+enum RunMode : int {
+    TreeToTree = 1,
+    ReferenceToTree = 2,
+    TreeToReference = 3,
+    Script = 4,
+};
+
+struct RunState {
+    RunState();
+    ~RunState();
+    RunState(const RunState&) = delete;
+    RunState& operator=(const RunState&) = delete;
+
+    // Thread links.
+    HANDLE workerThread = nullptr;
+    WorkerParam* workerParam = nullptr;
+    ProgressDialog* progressDialog = nullptr;
+    HANDLE uiThreadHandle = nullptr;
+
+    // Settings, cleared by the command-line parser before it reads the arguments.
+    TextBuffer sourceArg, targetArg, logFileName;
+    TextBuffer excludeText;
+    int32_t busyWaitTime = 0;
+    int32_t delayOpen = 0, delaySource = 0, delayTarget = 0;
+    int32_t debug = 0, dos = 0, noUnc = 0, noWarn = 0, quiet = 0, noShare = 0;
+    int32_t tally = 0, test = 0, time = 0, trialRun = 0, verbose = 0, verify = 0;
+    int32_t maxErrors = 0;
+
+    // Handles and buffers.
+    const char* commandText = nullptr;
+    HANDLE scriptHandle = INVALID_HANDLE_VALUE;
+    HANDLE referenceFind = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAA referenceFindData{};
+    HANDLE logHandle = INVALID_HANDLE_VALUE;
+    static constexpr uint32_t kLogBufferSize = 32768;
+    char logBuffer[kLogBufferSize];
+    uint32_t logBufferUsed = 0;
+    char* transferBuffer1 = nullptr;
+    char* transferBuffer2 = nullptr;
+    WIN32_FIND_DATAA* entryTable = nullptr;
+    int32_t entryCapacity = 0;
+    char** excludeFilters = nullptr;
+    int32_t excludeCount = 0;
+    int32_t excludeCapacity = 0;
+    int32_t extensionRuleEnabled = 1;
+
+    // Progress counters.
+    uint32_t filesProcessed = 0, virtualFilesProcessed = 0;
+    double bytesCopied = 0, virtualBytesCopied = 0;
+    uint32_t filesCreated = 0, foldersCreated = 0, filesDeleted = 0, foldersDeleted = 0;
+
+    // Summary counters.
+    int32_t totalDirectoriesConsidered = 0, totalDirectoriesCreated = 0;
+    int32_t totalDirectoriesDeleted = 0, totalFilesConsidered = 0, totalFilesCopied = 0;
+    int32_t exceptionCount = 0, totalFilesDeleted = 0, totalFilesExcluded = 0;
+    int32_t busySourceOpens = 0, busyTargetOpens = 0;
+    int32_t estimatedClusters = 0, blocks1024 = 0, blocks512 = 0;
+
+    // Progress display memory. The Cancel request is written by the UI thread.
+    std::atomic<int32_t> cancelRequested{0};
+    uint32_t runStartTicks = 0, lastTicks = 0, lastRefreshTicks = 0;
+    int32_t forceRefresh = 0;
+    TextBuffer shownSource{260u}, shownTarget{260u}, shownExcludes{260u};
+    int32_t shownSourceChanged = 0, shownTargetChanged = 0, shownExcludesChanged = 0;
+
+    EntryList exceptionList;
+    EntryList busyList;
+
+    // Puts the settings block back to all zero, as the parser does first.
+    void clearSettings();
+};
+
+extern RunState runState;
+
+int addEntry(EntryList& list, const char* firstName, const char* secondName, DWORD code,
+             int32_t messageIndex);
+int addException(const char* firstName, const char* secondName, DWORD code,
+                 int32_t messageIndex);
+int addBusyFile(const char* source, const char* target, DWORD code);
+void addBytes(double& total, DWORD high, DWORD low);
+void destroyList(EntryList& list);

@@ -1,0 +1,43 @@
+// Helpers shared by the tests: a fresh run state, temporary folders, files.
+#pragma once
+
+#include <new>
+#include <string>
+
+#include "report/run_state.h"
+
+// Puts the process-wide run state back to its start values.
+inline void resetRunState() {
+    runState.~RunState();
+    new (&runState) RunState();
+}
+
+// A folder under /tmp that is removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+#include <vector>
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the kaz binary with the arguments, standard input from /dev/null and
+// without a controlling terminal, and collects its output and exit code.
+RunResult runKaz(const std::vector<std::string>& arguments);
