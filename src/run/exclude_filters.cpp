@@ -1,0 +1,82 @@
+#include "run/exclude_filters.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "report/fatal_message.h"
+#include "report/run_state.h"
+#include "support/heap.h"
+
+namespace {
+
+constexpr int32_t kFilterGrowth = 10;
+
+bool isWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+void readFilterList(HANDLE file) {
+    // A filter from a list holds at most a path less its terminator.
+    const size_t longest = static_cast<size_t>(platform::kMaxPath) - 1;
+    std::string word;
+    char c = 0;
+    DWORD got = 0;
+    for (;;) {
+        bool more = ReadFile(file, &c, 1, &got, nullptr) && got == 1;
+        if (!more || isWhiteSpace(c)) {
+            if (!word.empty()) addExcludeFilter(word.c_str());
+            word.clear();
+            if (!more) return;
+            continue;
+        }
+        if (word.size() == longest) {
+            CloseHandle(file);
+            fatalMessage(1, "Exclude filter too large.\r\n");
+        }
+        word += c;
+    }
+}
+
+void appendForDisplay(const char* text) {
+    bool quoted = std::strpbrk(text, " +,;=[]") != nullptr;
+    if (quoted) runState.excludeText.append("\"");
+    runState.excludeText.append(text);
+    if (quoted) runState.excludeText.append("\"");
+    runState.excludeText.append(" ");
+}
+
+}  // namespace
+
+void loadExcludeArgument(const char* text) {
+    if (text[0] != '@') {
+        addExcludeFilter(text);
+        return;
+    }
+    const char* name = text + 1;
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) fatalMessage2(1, "Exclude list not found: ", name);
+    readFilterList(file);
+    CloseHandle(file);
+}
+
+void addExcludeFilter(const char* text) {
+    // An empty filter would say nothing about any name.
+    if (text[0] == '\0') return;
+    if (runState.excludeCount == runState.excludeCapacity) {
+        size_t slots = static_cast<size_t>(runState.excludeCapacity + kFilterGrowth);
+        auto** grown = static_cast<char**>(heapAllocate(slots * sizeof(char*)));
+        if (grown == nullptr) fatalMessage(1, "KAZ - too many exclude filters");
+        for (int32_t i = 0; i < runState.excludeCount; ++i) grown[i] = runState.excludeFilters[i];
+        heapFree(runState.excludeFilters);
+        runState.excludeFilters = grown;
+        runState.excludeCapacity += kFilterGrowth;
+    }
+    size_t size = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(heapAllocate(size));
+    if (copy == nullptr) fatalMessage(1, "Too many exclude filters");
+    std::memcpy(copy, text, size);
+    runState.excludeFilters[runState.excludeCount++] = copy;
+    appendForDisplay(text);
+}

@@ -1,0 +1,122 @@
+#include "run/run_entry.h"
+
+#include <cstring>
+
+#include "engine/run_driver.h"
+#include "platform/platform.h"
+#include "report/fatal_message.h"
+#include "report/log_file.h"
+#include "report/run_state.h"
+#include "run/command_line.h"
+#include "run/command_splitter.h"
+#include "run/final_report.h"
+#include "shell/progress_dialog.h"
+#include "support/failure_stops.h"
+#include "support/heap.h"
+
+namespace {
+
+constexpr int32_t kFirstEntryCount = 500;
+constexpr int32_t kEntryGrowth = 250;
+constexpr int kEntryCheckLine = 2800;
+constexpr size_t kWorkerStackSize = 100000;
+constexpr int kCancelButton = 1003;
+
+// The argument vector and the text behind it live for the whole run.
+char* argumentVector[kMaxArguments + 1];
+
+// Fills the argument vector, either from the platform's own vector or by
+// splitting a private copy of the command line. Returns the count.
+int takeArguments(const char* commandLine, TextBuffer& commandText) {
+    int argc = 0;
+    const char* argumentText = nullptr;
+    if (char** argv = platform::processArgumentVector(&argc, &argumentText)) {
+        // One more than the limit is kept so that the parser can refuse it.
+        if (argc > kMaxArguments + 1) argc = kMaxArguments + 1;
+        std::memcpy(argumentVector, argv, static_cast<size_t>(argc) * sizeof(char*));
+        if (argc > 1) commandText.append(argumentText);
+        return argc;
+    }
+    size_t size = std::strlen(commandLine) + 1;
+    char* copy = static_cast<char*>(heapAllocate(size));
+    if (copy == nullptr) outOfMemory(static_cast<int32_t>(size));
+    std::memcpy(copy, commandLine, size);
+    return splitCommandLine(copy, argumentVector, kMaxArguments, commandText);
+}
+
+}  // namespace
+
+bool startWorker(ProgressDialog* dialog) {
+    HANDLE uiThread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &uiThread, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    auto* param = static_cast<WorkerParam*>(heapAllocate(sizeof(WorkerParam)));
+    if (param == nullptr) outOfMemory(static_cast<int32_t>(sizeof(WorkerParam)));
+    *param = WorkerParam{dialog, uiThread, GetCommandLineA()};
+    runState.workerThread =
+        CreateThread(nullptr, kWorkerStackSize, workerMain, param, CREATE_SUSPENDED, nullptr);
+    return runState.workerThread != nullptr;
+}
+
+DWORD workerMain(LPVOID raw) {
+    auto* param = static_cast<WorkerParam*>(raw);
+    if (runState.workerParam != nullptr) {
+        MessageBoxA(dialogWindow(runState.progressDialog), "KAZ recursive call to KAZthread.",
+                    "KAZ", MB_OK);
+        return 1;
+    }
+    runState.workerParam = param;
+    runState.progressDialog = param->dialog;
+    runState.uiThreadHandle = param->uiThread;
+    SetThreadPriority(param->uiThread, THREAD_PRIORITY_LOWEST);
+    endRun(runEntry(param->commandLine));
+}
+
+int runEntry(const char* commandLine) {
+    static TextBuffer commandText;
+    size_t lineLength = commandLine ? std::strlen(commandLine) : 0;
+    commandText = TextBuffer("KAZ ", static_cast<int32_t>(lineLength + 1));
+    int argc = takeArguments(commandLine ? commandLine : "", commandText);
+    runState.commandText = commandText.text();
+    if (argc > 1) setDialogTitle(runState.progressDialog, runState.commandText);
+    createEntryTable();
+    runState.runStartTicks = timeGetTime();
+    int mode = parseCommandLine(argc, argumentVector, runState.commandText);
+    if (mode == 0) fatalMessage(1, "KAZ - Invalid arguments");
+    if (runDriver(mode) != 0) {
+        closeLog();
+        return 1;
+    }
+    if (runState.logHandle != INVALID_HANDLE_VALUE) {
+        closeLog();
+    } else if (!runState.noWarn) {
+        showClosingMessage();
+    }
+    return 0;
+}
+
+void endRun(int exitCode) {
+    repaintDialog(runState.progressDialog);
+    endDialog(runState.progressDialog, kCancelButton);
+    ExitThread(static_cast<DWORD>(exitCode));
+}
+
+void createEntryTable() {
+    int32_t capacity = runState.entryCapacity == 0 ? kFirstEntryCount
+                                                   : runState.entryCapacity + kEntryGrowth;
+    size_t size = static_cast<size_t>(capacity) * sizeof(WIN32_FIND_DATAA);
+    auto* table = static_cast<WIN32_FIND_DATAA*>(heapAllocate(size));
+    if (table == nullptr) outOfMemory(static_cast<int32_t>(size));
+    if (runState.entryTable != nullptr) {
+        std::memcpy(table, runState.entryTable,
+                    static_cast<size_t>(runState.entryCapacity) * sizeof(WIN32_FIND_DATAA));
+        heapFree(runState.entryTable);
+    }
+    runState.entryTable = table;
+    runState.entryCapacity = capacity;
+}
+
+void ensureEntry(int32_t index) {
+    if (index > runState.entryCapacity) assertionFailed(kMainSourceFile, kEntryCheckLine);
+    if (index == runState.entryCapacity) createEntryTable();
+}

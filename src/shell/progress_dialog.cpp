@@ -1,0 +1,28 @@
+#include "shell/progress_dialog.h"
+
+HWND dialogWindow(ProgressDialog*) { return nullptr; }
+
+void setDialogTitle(ProgressDialog* dialog, const char* title) {
+    if (dialog == nullptr) return;
+    std::lock_guard<std::mutex> lock(dialog->mutex);
+    dialog->title = title;
+}
+
+void repaintDialog(ProgressDialog*) {}
+
+void endDialog(ProgressDialog* dialog, int result) {
+    if (dialog == nullptr) return;
+    std::lock_guard<std::mutex> lock(dialog->mutex);
+    dialog->ended = true;
+    dialog->result = result;
+}
+
+int showDialogModal(ProgressDialog&, HANDLE worker) {
+    ResumeThread(worker);
+    // The worker ends the dialog and then itself; an assertion stop ends only
+    // the worker. Either way the run is over when the worker is.
+    WaitForSingleObject(worker, INFINITE);
+    DWORD exitCode = 1;
+    GetExitCodeThread(worker, &exitCode);
+    return static_cast<int>(exitCode);
+}
