@@ -1,6 +1,6 @@
 #!/bin/sh
 # Shows kaz to a new user: its usage text and what it says about a command.
-kaz=${1:-build/kaz}
+kaz=$(realpath "${1:-build/kaz}")
 echo "\$ kaz -help"
 "$kaz" -help
 echo

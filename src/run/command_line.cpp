@@ -109,7 +109,9 @@ bool isHelp(const char* argument) {
 }
 
 [[noreturn]] void printHelp() {
-    std::fputs(usageText(), stdout);
+    for (const char* p = usageText(); *p != '\0'; ++p) {
+        if (*p != '\r') std::putchar(*p);
+    }
     std::fflush(stdout);
     endRun(0);
 }

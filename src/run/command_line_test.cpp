@@ -195,13 +195,17 @@ TEST_F(CommandLineDeathTest, EachArgumentErrorShowsItsMessageAndTheUsage) {
         {{"@" + dir.path(), "@t"}, "Invalid target: @t"},
         {{"@nosuch", "t"}, "Scriptfile or reference not found: nosuch"},
         {{"s", "@nosuch"}, "Reference not found: nosuch"},
-        {{"s", "t", "-x=@" + dir / "missing"}, "Exclude list not found: .*missing"},
     };
     for (const auto& [words, message] : cases) {
         EXPECT_EXIT(parse(words), testing::ExitedWithCode(1),
                     "KAZ - message\nKAZ test\n\n" + message + "[^\n]*\n\n KAZ source target")
             << message;
     }
+}
+
+TEST_F(CommandLineDeathTest, MissingFilterListIsFatalWithoutTheUsage) {
+    EXPECT_EXIT(parse({"s", "t", "-x=@" + dir / "missing"}), testing::ExitedWithCode(1),
+                "KAZ - message\nExclude list not found: [^\n]*/missing\n$");
 }
 
 TEST_F(CommandLineDeathTest, TooManyArgumentsNamesTheFirstOneBeyondTheLimit) {
