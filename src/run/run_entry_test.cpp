@@ -43,3 +43,23 @@ TEST_F(EntryTableDeathTest, RefusedTableIsTheOutOfMemoryStop) {
     EXPECT_EXIT(createEntryTable(), testing::ExitedWithCode(1),
                 "Memory allocation for 160000 bytes failed.");
 }
+
+TEST_F(EntryTableTest, SecondWorkerIsRefusedAndTouchesNothing) {
+    WorkerParam first{nullptr, nullptr, "kaz a b"};
+    runState.workerParam = &first;
+    WorkerParam second{nullptr, nullptr, "kaz c d"};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(workerMain(&second), 1u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "KAZ\nKAZ recursive call to KAZthread.\n");
+    EXPECT_EQ(runState.workerParam, &first);
+    EXPECT_EQ(runState.commandText, nullptr);
+}
+
+TEST_F(EntryTableDeathTest, RefusedWorkerRecordIsTheOutOfMemoryStop) {
+    EXPECT_EXIT(
+        {
+            setHeapRefusal(0);
+            startWorker(nullptr);
+        },
+        testing::ExitedWithCode(1), "Memory allocation for [0-9]+ bytes failed.");
+}
