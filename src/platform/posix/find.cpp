@@ -1,0 +1,150 @@
+// Folder listings and single-name look-ups.
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+
+#include "platform/posix/error_map.h"
+#include "platform/posix/file_status.h"
+#include "platform/posix/file_time.h"
+#include "platform/posix/handle.h"
+
+namespace posix {
+namespace {
+
+struct FindHandle : Handle {
+    explicit FindHandle(DIR* opened) : Handle(Kind::Find), folder(opened) {}
+    ~FindHandle() override {
+        if (folder != nullptr) closedir(folder);
+    }
+    DIR* folder;  // null for a single-name look-up
+};
+
+constexpr char kListingSuffix[] = "*.*";
+constexpr size_t kSuffixLength = sizeof kListingSuffix - 1;
+
+// Whether `pattern` asks for a whole folder ("dir/*.*"); if so, `folder` is
+// the folder to list.
+bool isListing(const char* pattern, std::string& folder) {
+    size_t length = std::strlen(pattern);
+    if (length < kSuffixLength ||
+        std::strcmp(pattern + length - kSuffixLength, kListingSuffix) != 0)
+        return false;
+    size_t folderLength = length - kSuffixLength;
+    if (folderLength == 0) {
+        folder = ".";
+        return true;
+    }
+    if (pattern[folderLength - 1] != '/') return false;
+    // The root keeps its separator; any other folder loses it.
+    folder = std::string(pattern, folderLength > 1 ? folderLength - 1 : folderLength);
+    return true;
+}
+
+void copyName(const std::string& name, char (&field)[MAX_PATH]) {
+    size_t length = name.size() < MAX_PATH - 1 ? name.size() : MAX_PATH - 1;
+    std::memcpy(field, name.data(), length);
+    field[length] = '\0';
+}
+
+void fillFindData(const FileStatus& status, const std::string& name, WIN32_FIND_DATAA* data) {
+    *data = WIN32_FIND_DATAA{};
+    data->dwFileAttributes = attributeWord(status, name.c_str());
+    data->ftCreationTime = toFileTime(status.creation);
+    data->ftLastAccessTime = toFileTime(status.access);
+    data->ftLastWriteTime = toFileTime(status.modification);
+    uint64_t size = S_ISDIR(status.mode) ? 0 : status.size;
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    copyName(name, data->cFileName);
+}
+
+// The next entry of the listing into `data`; entries that vanish between
+// reading the folder and looking at them are passed over.
+BOOL nextEntry(DIR* folder, WIN32_FIND_DATAA* data) {
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(folder);
+        if (entry == nullptr)
+            return errno == 0 ? failWithCode(ERROR_NO_MORE_FILES) : failWithErrno(errno);
+        FileStatus status;
+        if (statusInFolder(dirfd(folder), entry->d_name, status)) {
+            fillFindData(status, entry->d_name, data);
+            return TRUE;
+        }
+        if (errno != ENOENT) return failWithErrno(errno);
+    }
+}
+
+HANDLE startListing(const std::string& folderPath, WIN32_FIND_DATAA* data) {
+    DIR* folder = opendir(folderPath.c_str());
+    if (folder == nullptr) {
+        failWithCode(errno == ENOENT ? ERROR_PATH_NOT_FOUND : windowsError(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    auto* find = new (std::nothrow) FindHandle(folder);
+    if (find == nullptr) {
+        closedir(folder);
+        failWithCode(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!nextEntry(folder, data)) {
+        DWORD code = GetLastError();
+        delete find;
+        failWithCode(code == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : code);
+        return INVALID_HANDLE_VALUE;
+    }
+    return find;
+}
+
+// A look-up of one name never follows a final link and needs no handle of
+// its own beyond the record; FindNextFileA on it ends at once.
+HANDLE lookUpName(const char* name, WIN32_FIND_DATAA* data) {
+    FileStatus status;
+    if (!statusOfName(name, status)) {
+        failWithErrno(errno, name);
+        return INVALID_HANDLE_VALUE;
+    }
+    fillFindData(status, lastComponent(name), data);
+    auto* find = new (std::nothrow) FindHandle(nullptr);
+    if (find == nullptr) failWithCode(ERROR_NOT_ENOUGH_MEMORY);
+    return find != nullptr ? find : INVALID_HANDLE_VALUE;
+}
+
+FindHandle* findHandle(HANDLE handle) {
+    Handle* base = fromHandle(handle);
+    if (base == nullptr || base->kind != Handle::Kind::Find) return nullptr;
+    return static_cast<FindHandle*>(base);
+}
+
+}  // namespace
+}  // namespace posix
+
+using namespace posix;
+
+HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
+    if (pattern == nullptr || data == nullptr) {
+        failWithCode(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string folder;
+    if (isListing(pattern, folder)) return startListing(folder, data);
+    return lookUpName(pattern, data);
+}
+
+BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
+    FindHandle* listing = findHandle(find);
+    if (listing == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    if (data == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
+    if (listing->folder == nullptr) return failWithCode(ERROR_NO_MORE_FILES);
+    return nextEntry(listing->folder, data);
+}
+
+BOOL FindClose(HANDLE find) {
+    FindHandle* listing = findHandle(find);
+    if (listing == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    delete listing;
+    return TRUE;
+}

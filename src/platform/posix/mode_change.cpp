@@ -1,0 +1,36 @@
+#include "platform/posix/mode_change.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace posix {
+namespace {
+
+// Without fchmodat's no-follow support (no /proc, old C library): change the
+// mode through a descriptor opened without following. Special files are
+// never opened (a device may act on open), so they take the plain call.
+bool setModeThroughDescriptor(const char* path, mode_t mode) {
+    struct stat status;
+    if (lstat(path, &status) != 0) return false;
+    if (S_ISLNK(status.st_mode)) return true;
+    if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) return chmod(path, mode) == 0;
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno == ELOOP;
+    bool changed = fchmod(fd, mode) == 0;
+    int savedErrno = errno;
+    close(fd);
+    errno = savedErrno;
+    return changed;
+}
+
+}  // namespace
+
+bool setModeNoFollow(const char* path, mode_t mode) {
+    if (fchmodat(AT_FDCWD, path, mode, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    if (errno != EOPNOTSUPP && errno != ENOTSUP && errno != ENOSYS) return false;
+    return setModeThroughDescriptor(path, mode);
+}
+
+}  // namespace posix
