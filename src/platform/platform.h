@@ -3,6 +3,11 @@
 // the few services that have no Win32 counterpart.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
 #include "platform/windows_api.h"
 
 namespace platform {
@@ -53,5 +58,26 @@ namespace platform {
 // The closing report of a run without a log: a message box on Windows, the
 // caption and the text on standard output elsewhere.
 void showReport(const char* text, const char* caption);
+
+}  // namespace platform
+
+namespace platform {
+
+// Whether the first n bytes of two paths are the same on this platform.
+bool sameNamePrefix(const char* a, const char* b, size_t n);
+// A hash that agrees with sameName: names that are the same hash alike.
+size_t nameHash(const char* name);
+
+// The real path of `path` with every link, "." and ".." resolved; a path
+// whose last parts do not exist yet keeps them, appended to the real path of
+// the longest part that exists. False when nothing of it can be resolved.
+bool resolvePath(const char* path, std::string& resolved);
+
+// Makes SIGINT a Cancel request (one that asks first when there is a
+// terminal to ask on) and SIGTERM and SIGHUP a confirmed Cancel, by storing
+// kCancelAsk or kCancelConfirmed into *flag. The handlers only store.
+inline constexpr int32_t kCancelAsk = 1;
+inline constexpr int32_t kCancelConfirmed = 2;
+void installCancelSignals(std::atomic<int32_t>* flag);
 
 }  // namespace platform

@@ -8,6 +8,18 @@ void setDialogTitle(ProgressDialog* dialog, const char* title) {
     dialog->title = title;
 }
 
+void setDialogField(ProgressDialog* dialog, ProgressField field, const char* text) {
+    if (dialog == nullptr) return;
+    std::lock_guard<std::mutex> lock(dialog->mutex);
+    dialog->fields[field] = text;
+}
+
+std::string dialogField(ProgressDialog* dialog, ProgressField field) {
+    if (dialog == nullptr) return {};
+    std::lock_guard<std::mutex> lock(dialog->mutex);
+    return dialog->fields[field];
+}
+
 void repaintDialog(ProgressDialog*) {}
 
 void endDialog(ProgressDialog* dialog, int result) {

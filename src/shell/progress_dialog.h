@@ -10,6 +10,25 @@
 
 #include "platform/windows_api.h"
 
+// The dialog's figures, in the order the progress display updates them.
+enum ProgressField {
+    kRunTimeField,
+    kTopLineField,
+    kFilesProcessedField,
+    kVirtualFilesProcessedField,
+    kMegabytesField,
+    kVirtualMegabytesField,
+    kMegabytesPerMinuteField,
+    kCompressionRatioField,
+    kBusyFilesField,
+    kFilesCreatedField,
+    kFoldersCreatedField,
+    kFilesDeletedField,
+    kFoldersDeletedField,
+    kExceptionFilesField,
+    kProgressFieldCount
+};
+
 struct ProgressDialog {
     std::atomic<int32_t> delayOpenValue{-1};
     std::atomic<int32_t> delaySourceValue{-1};
@@ -17,6 +36,7 @@ struct ProgressDialog {
 
     std::mutex mutex;
     std::string title = "KAZ";
+    std::string fields[kProgressFieldCount];
     bool ended = false;
     int result = 0;
 };
@@ -24,6 +44,9 @@ struct ProgressDialog {
 // The owner window for message boxes; none while nothing is shown.
 HWND dialogWindow(ProgressDialog* dialog);
 void setDialogTitle(ProgressDialog* dialog, const char* title);
+void setDialogField(ProgressDialog* dialog, ProgressField field, const char* text);
+// The text a field shows now (empty without a dialog).
+std::string dialogField(ProgressDialog* dialog, ProgressField field);
 // Draws the final state at once (the worker calls it before ending).
 void repaintDialog(ProgressDialog* dialog);
 void endDialog(ProgressDialog* dialog, int result);

@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -14,6 +16,12 @@ const int kMaxPath = 4096;
 const bool kDriveLetters = false;
 
 bool sameName(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+bool sameNamePrefix(const char* a, const char* b, size_t n) {
+    return std::strncmp(a, b, n) == 0;
+}
+
+size_t nameHash(const char* name) { return std::hash<std::string_view>{}(name); }
 
 namespace {
 int savedArgc = 0;
