@@ -62,8 +62,6 @@ void loadExcludeArgument(const char* text) {
 }
 
 void addExcludeFilter(const char* text) {
-    // An empty filter would say nothing about any name.
-    if (text[0] == '\0') return;
     if (runState.excludeCount == runState.excludeCapacity) {
         size_t slots = static_cast<size_t>(runState.excludeCapacity + kFilterGrowth);
         auto** grown = static_cast<char**>(heapAllocate(slots * sizeof(char*)));
