@@ -48,6 +48,7 @@ bool fileExists(const std::string& path) {
 }
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,35 +63,67 @@ std::string drain(int fd) {
 }
 }  // namespace
 
-RunResult runKaz(const std::vector<std::string>& arguments) {
-    std::string outFile = "/tmp/kaz-out-XXXXXX", errFile = "/tmp/kaz-err-XXXXXX";
-    int outFd = mkstemp(outFile.data());
-    int errFd = mkstemp(errFile.data());
-    pid_t child = fork();
-    if (child == 0) {
+KazProcess::KazProcess(const std::vector<std::string>& arguments)
+    : outFile_("/tmp/kaz-out-XXXXXX"), errFile_("/tmp/kaz-err-XXXXXX") {
+    outFd_ = mkstemp(outFile_.data());
+    errFd_ = mkstemp(errFile_.data());
+    std::string program = KAZ_BINARY;
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
         setsid();  // no controlling terminal: questions are answered No
         int in = open("/dev/null", O_RDONLY);
         dup2(in, 0);
-        dup2(outFd, 1);
-        dup2(errFd, 2);
-        std::vector<char*> argv;
-        std::string program = KAZ_BINARY;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = arguments;
-        for (auto& a : copies) argv.push_back(a.data());
-        argv.push_back(nullptr);
+        dup2(outFd_, 1);
+        dup2(errFd_, 2);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+}
+
+KazProcess::~KazProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (outFd_ >= 0) close(outFd_);
+    if (errFd_ >= 0) close(errFd_);
+    unlink(outFile_.c_str());
+    unlink(errFile_.c_str());
+}
+
+void KazProcess::signal(int number) { kill(pid_, number); }
+
+RunResult KazProcess::wait() {
     int status = 0;
-    waitpid(child, &status, 0);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
     RunResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    lseek(outFd, 0, SEEK_SET);
-    lseek(errFd, 0, SEEK_SET);
-    result.out = drain(outFd);
-    result.err = drain(errFd);
-    unlink(outFile.c_str());
-    unlink(errFile.c_str());
+    lseek(outFd_, 0, SEEK_SET);
+    lseek(errFd_, 0, SEEK_SET);
+    result.out = drain(outFd_);
+    result.err = drain(errFd_);
+    outFd_ = errFd_ = -1;
     return result;
+}
+
+RunResult runKaz(const std::vector<std::string>& arguments) {
+    return KazProcess(arguments).wait();
+}
+
+std::string shell(const std::string& command, int* status) {
+    std::string text;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return text;
+    char block[4096];
+    size_t n;
+    while ((n = fread(block, 1, sizeof block, pipe)) > 0) text.append(block, n);
+    int rc = pclose(pipe);
+    if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return text;
 }

@@ -38,6 +38,25 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the kaz binary with the arguments, standard input from /dev/null and
-// without a controlling terminal, and collects its output and exit code.
+// The kaz binary running in the background, with standard input from
+// /dev/null and without a controlling terminal.
+class KazProcess {
+public:
+    explicit KazProcess(const std::vector<std::string>& arguments);
+    ~KazProcess();
+    void signal(int number);
+    // Waits for the end and collects the output and exit code.
+    RunResult wait();
+
+private:
+    int pid_ = -1;
+    int outFd_ = -1, errFd_ = -1;
+    std::string outFile_, errFile_;
+};
+
+// Runs kaz to its end.
 RunResult runKaz(const std::vector<std::string>& arguments);
+
+// Runs a shell command; returns what it printed (standard output and error)
+// and sets *status to its exit status.
+std::string shell(const std::string& command, int* status = nullptr);

@@ -1,9 +1,163 @@
 #include "engine/run_driver.h"
 
-#include "report/fatal_message.h"
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
-// The walks are not part of this build yet: say so instead of reporting a
-// run that never happened.
-int runDriver(int) {
-    fatalMessage(1, "KAZ - this build cannot carry out runs yet; nothing was changed.");
+#include "engine/folder_maker.h"
+#include "engine/path_checks.h"
+#include "engine/run_summary.h"
+#include "engine/synchronize.h"
+#include "report/fatal_message.h"
+#include "report/log_file.h"
+#include "report/progress.h"
+#include "report/run_state.h"
+#include "run/run_entry.h"
+#include "shell/progress_dialog.h"
+#include "support/failure_stops.h"
+#include "support/heap.h"
+#include "support/text_buffer.h"
+#include "support/wait.h"
+
+namespace {
+
+constexpr uint32_t kTransferBufferSize = 131072;
+constexpr int kHeaderColumn = 17;  // the length of "Exclude filters: "
+constexpr int kLastColumn = 78;
+
+char* allocateTransferBuffer() {
+    auto* block = static_cast<char*>(heapAllocate(kTransferBufferSize));
+    if (block == nullptr) outOfMemory(static_cast<int32_t>(kTransferBufferSize));
+    return block;
+}
+
+void writeExcludeFilters() {
+    if (runState.excludeCount <= 0) return;
+    int width = 0;
+    for (int32_t i = 0; i < runState.excludeCount; ++i) {
+        width = std::max(width, static_cast<int>(std::strlen(runState.excludeFilters[i])));
+    }
+    width += 1;
+    writeLog("Exclude filters: ");
+    int column = kHeaderColumn;
+    for (int32_t i = 0; i < runState.excludeCount; ++i) {
+        column += width;
+        if (column > kLastColumn) {
+            writeLog("\r\n                 ");
+            column = kHeaderColumn + width;
+        }
+        writeLog2(runState.excludeFilters[i], " ");
+    }
+    writeLog("\r\n");
+}
+
+void writeRunHeader(const char* sourcePattern, const char* targetPattern) {
+    writeLog("goto COPY\r\n");
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char date[100] = "", time[100] = "";
+    if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &now, nullptr, date, 100) == 0) {
+        date[0] = '\0';
+    }
+    if (GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_FORCE24HOURFORMAT, &now, nullptr, time, 100) ==
+        0) {
+        time[0] = '\0';
+    }
+    writeLog3("KAZ Version 1.3", " - ", date);
+    writeLog3(" ", time, "\r\n\r\n");
+    writeLog(runState.verify ? "KAZ will verify the following:\r\n"
+                             : "KAZ will synchronize the following:\r\n");
+    writeLog("Source: ");
+    writeLogName(sourcePattern);
+    writeLog("\r\nTarget: ");
+    writeLogName(targetPattern);
+    writeLog("\r\n");
+    writeExcludeFilters();
+}
+
+void confirmRun(const char* sourcePattern, const char* targetPattern) {
+    const char* format =
+        runState.verify
+            ? "The Source files and (sub)directoriess will be verified with the Target:\n\n"
+              "Source:\t%s\nTarget:\t%s\n\nDo you wish to proceed?"
+            : "Target files and (sub)directoriess will become identical to the Source:\n\n"
+              "Source:\t%s\nTarget:\t%s\n\nDo you wish to proceed?";
+    std::string text(std::strlen(format) + std::strlen(sourcePattern) +
+                         std::strlen(targetPattern),
+                     '\0');
+    std::snprintf(text.data(), text.size(), format, sourcePattern, targetPattern);
+    if (MessageBoxA(dialogWindow(runState.progressDialog), text.c_str(), "KAZ", MB_YESNO) ==
+        IDNO) {
+        endRun(1);
+    }
+}
+
+// The work of the mode; 0 when it ran to its end.
+int runMode(int mode, const char* sourcePattern, const char* targetPattern) {
+    if (mode != TreeToTree || runState.verify) {
+        // The verify walk, reference folders and copy lists are not part of
+        // this build yet: refuse instead of reporting work that never happened.
+        fatalMessage(1, "KAZ - this build cannot carry out this kind of run yet; nothing was "
+                        "changed.");
+    }
+    checkTargetFolder(sourcePattern, targetPattern);
+    return synchronizeFolder(sourcePattern, targetPattern, 0);
+}
+
+}  // namespace
+
+void checkTargetFolder(const char* sourcePattern, const char* targetPattern) {
+    waitFor(runState.delayOpen);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(targetPattern, &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        FindClose(find);
+        return;
+    }
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return;
+    if (code == ERROR_PATH_NOT_FOUND &&
+        makeTargetFolder(sourcePattern, targetPattern, runState.sourceArg.text())) {
+        return;
+    }
+    SetLastError(code);
+    writeDebugTrace(18);
+    fatalWithCode("Error in destination path (", targetPattern, GetLastError());
+}
+
+int runDriver(int mode) {
+    TextBuffer sourcePattern(runState.sourceArg.text(), 10);
+    TextBuffer targetPattern(runState.targetArg.text(), 10);
+    switch (mode) {
+        case TreeToTree:
+            makeSearchPattern(sourcePattern);
+            makeSearchPattern(targetPattern);
+            checkPathRelation(sourcePattern.text(), targetPattern.text());
+            break;
+        case ReferenceToTree: makeSearchPattern(targetPattern); break;
+        case TreeToReference: makeSearchPattern(sourcePattern); break;
+        case Script: break;
+        default:
+            MessageBoxA(dialogWindow(runState.progressDialog), "Invalid argument list.", "KAZ",
+                        MB_OK);
+            return 1;
+    }
+    setShownSource(sourcePattern.text());
+    setShownTarget(targetPattern.text());
+    setShownExcludes(runState.excludeText.text());
+    runState.forceRefresh = 1;
+    refreshProgress();
+    runState.transferBuffer1 = allocateTransferBuffer();
+    runState.transferBuffer2 = allocateTransferBuffer();
+    if (runState.scriptHandle == INVALID_HANDLE_VALUE && !runState.trialRun) {
+        writeRunHeader(sourcePattern.text(), targetPattern.text());
+        if (!runState.noWarn) confirmRun(sourcePattern.text(), targetPattern.text());
+    }
+    writeLog(runState.verify ? ":-------- File Verify List --------\r\n"
+                             : ":-------- File Copy List --------\r\n");
+    runState.runStartTicks = runState.lastTicks = runState.lastRefreshTicks = timeGetTime();
+    if (runMode(mode, sourcePattern.text(), targetPattern.text()) != 0) return 1;
+    writeEndReport();
+    return 0;
 }

@@ -1,6 +1,9 @@
 #include "report/fatal_message.h"
 
+#include <cstdio>
+
 #include "platform/windows_api.h"
+#include "report/error_name.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "run/run_entry.h"
@@ -24,4 +27,11 @@ void fatalMessage3(int exitCode, const char* first, const char* second, const ch
     text.append(second);
     text.append(third);
     fatalMessage(exitCode, text.text());
+}
+
+void fatalWithCode(const char* text, const char* path, uint32_t code) {
+    char codeText[160];
+    std::snprintf(codeText, sizeof codeText, ").\nCode=%lu - %s\n",
+                  static_cast<unsigned long>(code), errorName(code));
+    fatalMessage3(1, text, path, codeText);
 }

@@ -8,3 +8,7 @@
 [[noreturn]] void fatalMessage2(int exitCode, const char* first, const char* second);
 [[noreturn]] void fatalMessage3(int exitCode, const char* first, const char* second,
                                 const char* third);
+
+// The text + path + ").\nCode=<code> - <name>\n" message of failures that
+// name a path and the Windows error that stopped it.
+[[noreturn]] void fatalWithCode(const char* text, const char* path, uint32_t code);

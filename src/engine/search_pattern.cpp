@@ -1,0 +1,46 @@
+#include "engine/search_pattern.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "support/failure_stops.h"
+
+namespace {
+constexpr DWORD kVolumeLabel = 0x8;
+constexpr int32_t kRoomForNames = 100;
+}  // namespace
+
+SearchPattern::SearchPattern(const char* pattern, int checkLine) : text_(pattern, kRoomForNames) {
+    const char* stars = std::strstr(text_.data, "*.*");
+    if (stars == nullptr) assertionFailed(kMainSourceFile, checkLine);
+    cut_ = static_cast<uint32_t>(stars - text_.data);
+}
+
+const char* SearchPattern::cutAndAppend(const char* tail) {
+    text_.data[cut_] = '\0';
+    return text_.append(tail);
+}
+
+const char* SearchPattern::pattern() { return cutAndAppend("*.*"); }
+const char* SearchPattern::prefix() { return cutAndAppend(""); }
+const char* SearchPattern::withName(const char* name) { return cutAndAppend(name); }
+
+std::string SearchPattern::childPattern(const char* name) {
+    std::string child = prefix();
+    child += name;
+    child += platform::kPathSeparator;
+    child += "*.*";
+    return child;
+}
+
+std::string SearchPattern::folder() {
+    std::string path = prefix();
+    if (!path.empty() && path.back() == platform::kPathSeparator) path.pop_back();
+    return path;
+}
+
+bool isListingEntry(const WIN32_FIND_DATAA& entry) {
+    const char* name = entry.cFileName;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+    return (entry.dwFileAttributes & kVolumeLabel) == 0;
+}

@@ -1,0 +1,37 @@
+// A folder's search pattern ("folder/*.*") as the walks use it: the pattern
+// itself, the folder prefix before "*.*", and paths of entries below it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/windows_api.h"
+#include "support/text_buffer.h"
+
+class SearchPattern {
+public:
+    // A pattern without "*.*" is a programming error elsewhere: the
+    // assertion stop reports the given line.
+    SearchPattern(const char* pattern, int checkLine);
+
+    // Each result stays valid until the next call on the same object.
+    const char* pattern();
+    const char* prefix();  // ends in the separator
+    const char* withName(const char* name);
+
+    std::string childPattern(const char* name);
+    // The folder itself, without its final separator ("" for a root).
+    std::string folder();
+
+private:
+    const char* cutAndAppend(const char* tail);
+    TextBuffer text_;
+    uint32_t cut_ = 0;
+};
+
+inline bool isFolder(const WIN32_FIND_DATAA& entry) {
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// False for "." and "..", and for volume labels: entries no walk acts on.
+bool isListingEntry(const WIN32_FIND_DATAA& entry);

@@ -1,0 +1,194 @@
+#include "engine/synchronize.h"
+
+#include <string>
+#include <unordered_map>
+
+#include "engine/delete_tree.h"
+#include "engine/folder_maker.h"
+#include "engine/search_pattern.h"
+#include "platform/platform.h"
+#include "report/error_name.h"
+#include "report/fatal_message.h"
+#include "report/log_file.h"
+#include "report/progress.h"
+#include "report/run_state.h"
+#include "run/exclude_filters.h"
+#include "run/run_entry.h"
+#include "transfer/file_copy.h"
+#include "support/wait.h"
+
+namespace {
+
+constexpr int kSourceCheckLine = 2833;
+constexpr int kTargetCheckLine = 2847;
+
+WIN32_FIND_DATAA& entryAt(int32_t index) { return runState.entryTable[index]; }
+
+struct NameHash {
+    size_t operator()(const char* name) const { return platform::nameHash(name); }
+};
+struct SameName {
+    bool operator()(const char* a, const char* b) const { return platform::sameName(a, b); }
+};
+// Source entries of one folder by name; the first entry of a name wins.
+using NameIndex = std::unordered_map<const char*, int32_t, NameHash, SameName>;
+
+NameIndex indexSourceList(int32_t base, int32_t top) {
+    NameIndex index;
+    index.reserve(static_cast<size_t>(top - base));
+    for (int32_t i = base; i < top; ++i) index.emplace(entryAt(i).cFileName, i);
+    return index;
+}
+
+// Stores the source folder's entries above base; returns false when the
+// folder could not be listed to its end, so that its target is left alone.
+bool listSource(SearchPattern& source, const char* targetPattern, int32_t base, int32_t& top) {
+    waitFor(runState.delayOpen);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(source.pattern(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+            code == ERROR_NO_MORE_FILES) {
+            return true;  // vanished or empty: nothing of it belongs in the target
+        }
+        if (code == ERROR_ACCESS_DENIED) {
+            // Unreadable for now is not empty: its target copy must survive.
+            reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
+            return false;
+        }
+        writeDebugTrace(16);
+        fatalWithCode("MOXEL - Error in source path (", source.pattern(), code);
+    }
+    do {
+        if (isListingEntry(entry) && !isExcluded(source.prefix(), entry)) {
+            if (!isFolder(entry)) ++runState.totalFilesConsidered;
+            ensureEntry(top);
+            entryAt(top++) = entry;
+        }
+    } while (FindNextFileA(find, &entry));
+    DWORD code = GetLastError();
+    FindClose(find);
+    if (code == ERROR_NO_MORE_FILES) return true;
+    // A listing cut short would make the rest look deleted in the source.
+    reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
+    return false;
+}
+
+bool upToDate(const WIN32_FIND_DATAA& source, const WIN32_FIND_DATAA& target) {
+    const DWORD kind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return (source.dwFileAttributes & kind) == (target.dwFileAttributes & kind) &&
+           source.ftLastWriteTime.dwLowDateTime == target.ftLastWriteTime.dwLowDateTime &&
+           source.ftLastWriteTime.dwHighDateTime == target.ftLastWriteTime.dwHighDateTime &&
+           source.nFileSizeHigh == target.nFileSizeHigh &&
+           source.nFileSizeLow == target.nFileSizeLow;
+}
+
+// Decides about one target entry: keep it, count it as up to date, or remove it.
+void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources,
+                        SearchPattern& targetPath) {
+    auto found = sources.find(target.cFileName);
+    if (found != sources.end()) {
+        WIN32_FIND_DATAA& source = entryAt(found->second);
+        if (isFolder(source) && isFolder(target)) return;
+        if (!isFolder(source) && !isFolder(target) && upToDate(source, target)) {
+            ++runState.virtualFilesProcessed;
+            addBytes(runState.virtualBytesCopied, source.nFileSizeHigh, source.nFileSizeLow);
+            source.cFileName[0] = '\0';
+            return;
+        }
+    }
+    removeTargetEntry(targetPath.withName(target.cFileName), target);
+}
+
+void compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
+    waitFor(runState.delayOpen);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(target.pattern(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) return;
+        if (code == ERROR_PATH_NOT_FOUND) {
+            if (!createFolder(source.prefix(), target.prefix())) {
+                fatalWithCode("Error unable to create destination path (", target.prefix(),
+                              ERROR_PATH_NOT_FOUND);
+            }
+            return;
+        }
+        writeDebugTrace(17);
+        fatalWithCode("Error in destination path (", target.pattern(), code);
+    }
+    NameIndex sources = indexSourceList(base, top);
+    do {
+        if (isListingEntry(entry)) compareTargetEntry(entry, sources, target);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+}
+
+// Copies what the target lacks and gathers this level's folders at the
+// front of the list; returns the end of the folders.
+int32_t copyMissingFiles(SearchPattern& source, SearchPattern& target, int32_t base,
+                         int32_t top) {
+    int32_t folderEnd = base;
+    for (int32_t i = base; i < top; ++i) {
+        WIN32_FIND_DATAA& entry = entryAt(i);
+        if (entry.cFileName[0] == '\0') continue;
+        if (isFolder(entry)) {
+            if (i != folderEnd) entryAt(folderEnd) = entry;
+            ++folderEnd;
+            continue;
+        }
+        copyFile(source.withName(entry.cFileName), target.withName(entry.cFileName));
+    }
+    return folderEnd;
+}
+
+// Entries made inside a folder changed its time: give it the source's again.
+void carryFolderTime(SearchPattern& source, SearchPattern& target) {
+    std::string sourceFolder = source.folder(), targetFolder = target.folder();
+    if (sourceFolder.empty() || targetFolder.empty()) return;
+    WIN32_FIND_DATAA info;
+    HANDLE find = FindFirstFileA(sourceFolder.c_str(), &info);
+    if (find == INVALID_HANDLE_VALUE) return;
+    FindClose(find);
+    HANDLE folder = CreateFileA(targetFolder.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return;
+    SetFileTime(folder, nullptr, nullptr, &info.ftLastWriteTime);
+    CloseHandle(folder);
+}
+
+void showBoth(const char* sourcePattern, const char* targetPattern) {
+    setShownSource(sourcePattern);
+    setShownTarget(targetPattern);
+    refreshProgress();
+}
+
+}  // namespace
+
+int synchronizeFolder(const char* sourcePattern, const char* targetPattern, int32_t baseIndex) {
+    setShownSource(sourcePattern);
+    setShownTarget("");
+    refreshProgress();
+    SearchPattern source(sourcePattern, kSourceCheckLine);
+    SearchPattern target(targetPattern, kTargetCheckLine);
+    int32_t top = baseIndex;
+    if (!listSource(source, targetPattern, baseIndex, top)) return 0;
+    refreshProgress();
+    setShownSource("");
+    setShownTarget(targetPattern);
+    refreshProgress();
+    compareTarget(source, target, baseIndex, top);
+    showBoth(sourcePattern, targetPattern);
+    int32_t folderEnd = copyMissingFiles(source, target, baseIndex, top);
+    showBoth(sourcePattern, targetPattern);
+    for (int32_t i = baseIndex; i < folderEnd; ++i) {
+        std::string childSource = source.childPattern(entryAt(i).cFileName);
+        std::string childTarget = target.childPattern(entryAt(i).cFileName);
+        synchronizeFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
+    }
+    showBoth(sourcePattern, targetPattern);
+    if (!runState.trialRun) carryFolderTime(source, target);
+    return 0;
+}

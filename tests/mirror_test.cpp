@@ -1,0 +1,257 @@
+// Mirroring real trees end to end, checked with diff and rsync.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "test_support.h"
+
+namespace {
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+void makeFolder(const std::string& path) { ::mkdir(path.c_str(), 0755); }
+
+// A tree with what real trees hold: nesting, empty folders, sizes around the
+// copy block, read-only files, awkward names and links.
+void buildSourceTree(const std::string& root) {
+    makeFolder(root);
+    makeFolder(root + "/docs");
+    makeFolder(root + "/docs/deep");
+    makeFolder(root + "/docs/deep/deeper");
+    makeFolder(root + "/empty");
+    makeFolder(root + "/becomes file");
+    writeFile(root + "/zero", "");
+    writeFile(root + "/one", "1");
+    writeFile(root + "/docs/block", std::string(131072, 'b'));
+    std::string big(3 * 1024 * 1024 + 17, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+    writeFile(root + "/docs/deep/big.bin", big);
+    writeFile(root + "/docs/deep/deeper/leaf.txt", "leaf\n");
+    writeFile(root + "/readonly.txt", "do not touch\n");
+    ::chmod((root + "/readonly.txt").c_str(), 0444);
+    writeFile(root + "/private.txt", "secret\n");
+    ::chmod((root + "/private.txt").c_str(), 0600);
+    writeFile(root + "/name with blanks.txt", "blanks\n");
+    writeFile(root + "/a,b;c=[d]+e.txt", "punctuation\n");
+    writeFile(root + "/caf\xe9-\xff.txt", "latin-1 bytes\n");
+    writeFile(root + "/was folder", "now a file\n");
+    ::symlink("one", (root + "/link-to-file").c_str());
+    ::symlink("docs", (root + "/link-to-folder").c_str());
+    ::symlink("/nonexistent/target", (root + "/dangling").c_str());
+}
+
+// What the target holds before the first run: things the source lacks and
+// things of the other kind under the same name.
+void buildStaleTarget(const std::string& root) {
+    makeFolder(root);
+    makeFolder(root + "/only-in-target");
+    makeFolder(root + "/only-in-target/sub");
+    writeFile(root + "/only-in-target/sub/file", "old\n");
+    writeFile(root + "/becomes file", "a file where the source has a folder\n");
+    makeFolder(root + "/was folder");
+    writeFile(root + "/was folder/inner", "a folder where the source has a file\n");
+    writeFile(root + "/one", "a different content, same name\n");
+}
+
+void expectIdentical(const std::string& source, const std::string& target) {
+    int status = -1;
+    std::string diff = shell("diff -r --no-dereference " + quoted(source) + " " + quoted(target),
+                             &status);
+    EXPECT_EQ(status, 0) << diff;
+    std::string rsync = shell("rsync -a --delete --dry-run --itemize-changes " +
+                              quoted(source + "/") + " " + quoted(target + "/"));
+    EXPECT_EQ(rsync, "") << rsync;
+}
+
+std::string between(const std::string& text, const std::string& from, const std::string& to) {
+    size_t a = text.find(from);
+    if (a == std::string::npos) return "";
+    size_t b = text.find(to, a);
+    return text.substr(a, b == std::string::npos ? std::string::npos : b - a);
+}
+
+class MirrorTest : public testing::Test {
+protected:
+    TempDir dir;
+    std::string source = dir / "source";
+    std::string target = dir / "target";
+    std::string log = dir / "run.log";
+
+    RunResult mirror(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {source, target, log, "-nowarn"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runKaz(args);
+    }
+};
+
+}  // namespace
+
+TEST_F(MirrorTest, FirstRunMakesAnExactCopy) {
+    buildSourceTree(source);
+    buildStaleTarget(target);
+    RunResult r = mirror();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIdentical(source, target);
+    std::string text = readFile(log);
+    EXPECT_EQ(text.find(":-------- Exception List"), std::string::npos) << text;
+    EXPECT_NE(text.find(":None - Source and Target synchronized.\r\n"), std::string::npos);
+}
+
+TEST_F(MirrorTest, LogHasEveryBlockInOrder) {
+    buildSourceTree(source);
+    ASSERT_EQ(mirror().exitCode, 0);
+    std::string text = readFile(log);
+    const char* blocks[] = {
+        "goto COPY\r\nKAZ Version 1.3 - ",
+        "\r\n\r\nKAZ will synchronize the following:\r\n",
+        "Source: ",
+        "Target: ",
+        ":-------- File Copy List --------\r\n",
+        "/docs/block ",
+        ":-------- End of File Copy List --------\r\n",
+        ": KAZ run time:          ",
+        ": Total directories considered: 0\r\n",
+        ": Total files copied:           ",
+        ": Virtual MB/minute:            ",
+        ": \r\n:COPY\r\n:None - Source and Target synchronized.\r\n",
+    };
+    size_t at = 0;
+    for (const char* block : blocks) {
+        size_t found = text.find(block, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << block << "\n" << text;
+        at = found;
+    }
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    // Names with separators are quoted in copy-list lines.
+    EXPECT_NE(text.find("/name with blanks.txt\" \""), std::string::npos) << text;
+}
+
+TEST_F(MirrorTest, SecondRunCopiesNothingAndChangesAreReplaced) {
+    buildSourceTree(source);
+    ASSERT_EQ(mirror().exitCode, 0);
+    RunResult again = mirror();
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    std::string text = readFile(log);
+    EXPECT_NE(text.find(": Total files copied:           0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(": Total files deleted:          0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(": Total bytes copied:           0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(": Virtual Compression ratio:    ****:1\r\n"), std::string::npos);
+
+    writeFile(source + "/docs/deep/deeper/leaf.txt", "leaf, longer now\n");
+    ::unlink((source + "/zero").c_str());
+    ASSERT_EQ(mirror().exitCode, 0);
+    text = readFile(log);
+    EXPECT_NE(text.find(": Total files copied:           1\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(": Total files deleted:          2\r\n"), std::string::npos) << text;
+    expectIdentical(source, target);
+}
+
+TEST_F(MirrorTest, TrialRunChangesNothingOnDisk) {
+    buildSourceTree(source);
+    buildStaleTarget(target);
+    std::string listing = "find " + quoted(dir.path()) +
+                          " -printf '%p %s %T@ %m %y\\n' | grep -v run.log | sort";
+    std::string before = shell(listing);
+    RunResult r = mirror({"-trialRun"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(shell(listing), before);
+    std::string text = readFile(log);
+    EXPECT_EQ(text.find("goto COPY"), std::string::npos);
+    EXPECT_NE(text.find("DEL " + target + "/only-in-target/sub/file\r\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("RMDIR " + target + "/only-in-target/sub\r\n"), std::string::npos);
+    EXPECT_NE(text.find("MKDIR " + target + "/docs\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(": Total files to be copied:     "), std::string::npos);
+    EXPECT_NE(text.find(": Total busy source opens:            0\r\n"), std::string::npos);
+}
+
+TEST_F(MirrorTest, LockedSourceIsRetriedAtTheEnd) {
+    makeFolder(source);
+    writeFile(source + "/held", "in use\n");
+    writeFile(source + "/free", "free\n");
+    int fd = ::open((source + "/held").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    std::thread release([fd] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        ::flock(fd, LOCK_UN);
+    });
+    RunResult r = mirror({"-busywaittime=3"});
+    release.join();
+    ::close(fd);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(target + "/held"), "in use\n");
+    EXPECT_NE(readFile(log).find(":None - Source and Target synchronized."), std::string::npos);
+}
+
+TEST_F(MirrorTest, SourceThatStaysLockedEndsInTheRecopyList) {
+    makeFolder(source);
+    writeFile(source + "/held", "in use\n");
+    int fd = ::open((source + "/held").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    RunResult r = mirror();
+    ::close(fd);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fileExists(target + "/held"));
+    std::string recopy = between(readFile(log), ":-------- File Recopy List", ":-------- End");
+    EXPECT_NE(recopy.find(": Due to error 32 - ERROR_SHARING_VIOLATION\r\n"), std::string::npos)
+        << recopy;
+    EXPECT_NE(recopy.find("COPY " + source + "/held " + target + "/held\r\n"), std::string::npos);
+}
+
+TEST_F(MirrorTest, InterruptEndsTheRunWithoutAHalfWrittenTarget) {
+    makeFolder(source);
+    writeFile(source + "/large", std::string(4 * 1024 * 1024, 'x'));
+    KazProcess kaz({source, target, log, "-nowarn", "-delaytarget=40"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kaz.signal(SIGINT);
+    RunResult r = kaz.wait();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Program terminated due to Cancel"), std::string::npos) << r.err;
+    EXPECT_TRUE(fileExists(log));
+    EXPECT_FALSE(fileExists(log + ".~~~"));
+    EXPECT_FALSE(fileExists(target + "/large"));
+}
+
+TEST_F(MirrorTest, LinkInTheTargetIsRemovedWithoutTouchingWhatItPointsTo) {
+    makeFolder(source);
+    std::string outside = dir / "outside";
+    makeFolder(outside);
+    writeFile(outside + "/precious", "keep me\n");
+    makeFolder(target);
+    ::symlink(outside.c_str(), (target + "/escape").c_str());
+    ASSERT_EQ(mirror().exitCode, 0);
+    EXPECT_FALSE(fileExists(target + "/escape"));
+    EXPECT_EQ(readFile(outside + "/precious"), "keep me\n");
+}
+
+TEST_F(MirrorTest, UnreadableSourceFolderLeavesItsTargetCopyAlone) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+    buildSourceTree(source);
+    ASSERT_EQ(mirror().exitCode, 0);
+    ::chmod((source + "/docs/deep").c_str(), 0);
+    RunResult r = mirror();
+    ::chmod((source + "/docs/deep").c_str(), 0755);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fileExists(target + "/docs/deep/big.bin"));
+    EXPECT_NE(readFile(log).find("Error listing source folder"), std::string::npos);
+}
+
+TEST_F(MirrorTest, TargetInsideTheSourceIsRefusedHoweverItIsSpelled) {
+    buildSourceTree(source);
+    ::symlink((source + "/docs").c_str(), (dir / "alias").c_str());
+    for (const std::string& inside :
+         {source + "/sub", source + "/../source/sub", dir / "alias/new"}) {
+        RunResult r = runKaz({source, inside, "-nowarn"});
+        EXPECT_EQ(r.exitCode, 1) << inside;
+        EXPECT_NE(r.err.find("Error, destination is subdirectory of source."), std::string::npos)
+            << inside << "\n" << r.err;
+    }
+    EXPECT_FALSE(fileExists(source + "/sub"));
+}
