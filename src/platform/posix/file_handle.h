@@ -1,0 +1,30 @@
+// The handle behind an open file, folder or symbolic link.
+#pragma once
+
+#include <string>
+
+#include "platform/posix/handle.h"
+
+namespace posix {
+
+struct FileHandle : Handle {
+    FileHandle() : Handle(Kind::File) {}
+    ~FileHandle() override;
+
+    // Closes the descriptor (which releases its locks); returns 0 or errno.
+    int release();
+
+    int fd = -1;  // -1 for a symbolic link
+    bool readable = false;
+    bool writable = false;
+    std::string path;
+    // A symbolic link is read as its text.
+    bool isLink = false;
+    std::string linkText;
+    size_t linkOffset = 0;
+};
+
+// The file handle behind `handle`, or null when it is none.
+FileHandle* fileHandle(HANDLE handle);
+
+}  // namespace posix

@@ -1,0 +1,99 @@
+// What an open file tells about itself, and setting its times.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "platform/posix/error_map.h"
+#include "platform/posix/file_handle.h"
+#include "platform/posix/file_status.h"
+#include "platform/posix/file_time.h"
+
+namespace posix {
+namespace {
+
+// A link handle has no descriptor: it is looked at by its name.
+bool statusOfHandle(const FileHandle& file, FileStatus& status) {
+    if (file.isLink) return statusOfName(file.path.c_str(), status);
+    return statusOfDescriptor(file.fd, status);
+}
+
+DWORD low(uint64_t value) {
+    return static_cast<DWORD>(value & 0xFFFFFFFFu);
+}
+
+DWORD high(uint64_t value) {
+    return static_cast<DWORD>(value >> 32);
+}
+
+void fillInformation(const FileStatus& status, const std::string& path,
+                     BY_HANDLE_FILE_INFORMATION* info) {
+    *info = BY_HANDLE_FILE_INFORMATION{};
+    info->dwFileAttributes = attributeWord(status, lastComponent(path.c_str()).c_str());
+    info->ftCreationTime = toFileTime(status.creation);
+    info->ftLastAccessTime = toFileTime(status.access);
+    info->ftLastWriteTime = toFileTime(status.modification);
+    info->dwVolumeSerialNumber = low(status.device) ^ high(status.device);
+    uint64_t size = S_ISDIR(status.mode) ? 0 : status.size;
+    info->nFileSizeHigh = high(size);
+    info->nFileSizeLow = low(size);
+    info->nNumberOfLinks = static_cast<DWORD>(status.links);
+    info->nFileIndexHigh = high(status.inode);
+    info->nFileIndexLow = low(status.inode);
+}
+
+// The time to set, or UTIME_OMIT when none is asked for or the file has it
+// already at file-time precision: rewriting an equal time would still change
+// the file's ctime.
+timespec timeToSet(const FILETIME* wanted, const timespec& current) {
+    timespec result{};
+    result.tv_nsec = UTIME_OMIT;
+    if (wanted == nullptr || fileTimeTicks(*wanted) == fileTimeTicks(toFileTime(current)))
+        return result;
+    return toTimespec(*wanted);
+}
+
+bool isOmitted(const timespec& time) {
+    return time.tv_nsec == UTIME_OMIT;
+}
+
+}  // namespace
+}  // namespace posix
+
+using namespace posix;
+
+BOOL GetFileInformationByHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
+    FileHandle* file = fileHandle(handle);
+    if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    if (info == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
+    FileStatus status;
+    if (!statusOfHandle(*file, status)) return failWithErrno(errno);
+    fillInformation(status, file->path, info);
+    return TRUE;
+}
+
+BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
+    FileHandle* file = fileHandle(handle);
+    if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    FileStatus status;
+    if (!statusOfHandle(*file, status)) return failWithErrno(errno);
+    if (creation != nullptr) *creation = toFileTime(status.creation);
+    if (lastAccess != nullptr) *lastAccess = toFileTime(status.access);
+    if (lastWrite != nullptr) *lastWrite = toFileTime(status.modification);
+    return TRUE;
+}
+
+// The creation time cannot be set on POSIX and is ignored.
+BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite) {
+    FileHandle* file = fileHandle(handle);
+    if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    FileStatus status;
+    if (!statusOfHandle(*file, status)) return failWithErrno(errno);
+    timespec times[2] = {timeToSet(lastAccess, status.access),
+                         timeToSet(lastWrite, status.modification)};
+    if (isOmitted(times[0]) && isOmitted(times[1])) return TRUE;
+    int result = file->isLink
+                     ? utimensat(AT_FDCWD, file->path.c_str(), times, AT_SYMLINK_NOFOLLOW)
+                     : futimens(file->fd, times);
+    return result == 0 ? TRUE : failWithErrno(errno);
+}

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/file_time.h"
+#include "platform/posix/scratch_folder.h"
+#include "platform/windows_api.h"
+
+namespace posix {
+namespace {
+
+HANDLE openReading(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+struct stat statusOf(const std::string& path) {
+    struct stat status{};
+    lstat(path.c_str(), &status);
+    return status;
+}
+
+void setTimes(const std::string& path, timespec access, timespec modification) {
+    timespec times[2] = {access, modification};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The change time moves on the kernel's coarse clock: wait for a tick.
+void letTheClockMove() {
+    usleep(20000);
+}
+
+TEST(FileInformation, DescribesTheOpenFile) {
+    ScratchFolder scratch;
+    std::string path = scratch.file(".data", std::string(70000, 'x'), 0444);
+    ASSERT_EQ(link(path.c_str(), scratch.path("second").c_str()), 0);
+    setTimes(path, {1000000000, 100}, {1100000000, 999999999});
+    HANDLE handle = openReading(path);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info;
+    ASSERT_TRUE(GetFileInformationByHandle(handle, &info));
+    struct stat status = statusOf(path);
+    EXPECT_EQ(info.dwFileAttributes & 0xFFFF, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY |
+                                                  FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(info.nFileSizeHigh, 0u);
+    EXPECT_EQ(info.nFileSizeLow, 70000u);
+    EXPECT_EQ(info.nNumberOfLinks, 2u);
+    EXPECT_EQ(info.nFileIndexLow, static_cast<DWORD>(status.st_ino & 0xFFFFFFFFu));
+    EXPECT_EQ(fileTimeTicks(info.ftLastWriteTime),
+              fileTimeTicks(toFileTime({1100000000, 999999900})));
+    FILETIME creation, access, write;
+    ASSERT_TRUE(GetFileTime(handle, &creation, &access, &write));
+    EXPECT_EQ(fileTimeTicks(access), fileTimeTicks(toFileTime({1000000000, 100})));
+    EXPECT_EQ(fileTimeTicks(write), fileTimeTicks(info.ftLastWriteTime));
+    EXPECT_EQ(fileTimeTicks(creation), fileTimeTicks(info.ftCreationTime));
+    CloseHandle(handle);
+    EXPECT_FALSE(GetFileTime(nullptr, &creation, &access, &write));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(SetFileTime, SetsBothTimesToTheTickAndLeavesOutNullOnes) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("data", "x");
+    setTimes(path, {1000000000, 0}, {1000000000, 0});
+    HANDLE handle = openReading(path);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILETIME access = toFileTime({1234567890, 123456789});
+    FILETIME write = toFileTime({-86400, 500});
+    FILETIME creation = toFileTime({5, 0});
+    EXPECT_TRUE(SetFileTime(handle, &creation, &access, &write));
+    struct stat status = statusOf(path);
+    EXPECT_TRUE(sameTime(status.st_atim, {1234567890, 123456700}));
+    EXPECT_TRUE(sameTime(status.st_mtim, {-86400, 500}));
+
+    FILETIME later = toFileTime({1300000000, 0});
+    EXPECT_TRUE(SetFileTime(handle, nullptr, nullptr, &later));
+    status = statusOf(path);
+    EXPECT_TRUE(sameTime(status.st_atim, {1234567890, 123456700}));
+    EXPECT_TRUE(sameTime(status.st_mtim, {1300000000, 0}));
+    CloseHandle(handle);
+}
+
+TEST(SetFileTime, PuttingBackTheSameTimesChangesNothingAtAll) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("source", "x");
+    // Nanoseconds below one tick must survive putting the times back.
+    setTimes(path, {1000000000, 123456789}, {1100000000, 987654321});
+    HANDLE handle = openReading(path);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILETIME creation, access, write;
+    ASSERT_TRUE(GetFileTime(handle, &creation, &access, &write));
+    struct stat before = statusOf(path);
+    letTheClockMove();
+    EXPECT_TRUE(SetFileTime(handle, &creation, &access, &write));
+    struct stat after = statusOf(path);
+    EXPECT_TRUE(sameTime(after.st_ctim, before.st_ctim));
+    EXPECT_TRUE(sameTime(after.st_mtim, {1100000000, 987654321}));
+    EXPECT_TRUE(sameTime(after.st_atim, {1000000000, 123456789}));
+
+    // A changed access time is put back; the equal write time is left exact.
+    setTimes(path, {1200000000, 0}, {1100000000, 987654321});
+    EXPECT_TRUE(SetFileTime(handle, &creation, &access, &write));
+    after = statusOf(path);
+    EXPECT_TRUE(sameTime(after.st_atim, {1000000000, 123456700}));
+    EXPECT_TRUE(sameTime(after.st_mtim, {1100000000, 987654321}));
+    CloseHandle(handle);
+}
+
+TEST(SetFileTime, OnALinkHandleSetsTheLinkNotItsTarget) {
+    ScratchFolder scratch;
+    std::string target = scratch.file("target", "x");
+    std::string link = scratch.link("link", "target");
+    setTimes(target, {1000000000, 0}, {1000000000, 0});
+    HANDLE handle = openReading(link);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILETIME when = toFileTime({1400000000, 700});
+    EXPECT_TRUE(SetFileTime(handle, nullptr, &when, &when));
+    CloseHandle(handle);
+    EXPECT_TRUE(sameTime(statusOf(link).st_mtim, {1400000000, 700}));
+    EXPECT_TRUE(sameTime(statusOf(target).st_mtim, {1000000000, 0}));
+}
+
+}  // namespace
+}  // namespace posix

@@ -1,0 +1,114 @@
+// Reading, writing and closing open files.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include "platform/posix/error_map.h"
+#include "platform/posix/file_handle.h"
+
+namespace posix {
+
+FileHandle::~FileHandle() {
+    release();
+}
+
+int FileHandle::release() {
+    if (fd < 0) return 0;
+    int result = close(fd) == 0 ? 0 : errno;
+    fd = -1;
+    // The descriptor is gone even when close reports an error.
+    return result == EINTR ? 0 : result;
+}
+
+FileHandle* fileHandle(HANDLE handle) {
+    Handle* base = fromHandle(handle);
+    if (base == nullptr || base->kind != Handle::Kind::File) return nullptr;
+    return static_cast<FileHandle*>(base);
+}
+
+namespace {
+
+DWORD readLinkText(FileHandle& file, char* buffer, DWORD wanted) {
+    size_t left = file.linkText.size() - file.linkOffset;
+    size_t count = std::min<size_t>(left, wanted);
+    std::memcpy(buffer, file.linkText.data() + file.linkOffset, count);
+    file.linkOffset += count;
+    return static_cast<DWORD>(count);
+}
+
+// Reads until `wanted` bytes are there or the file ends. Returns the error
+// number, 0 on success; `done` holds what was read either way.
+int readFully(int fd, char* buffer, DWORD wanted, DWORD& done) {
+    done = 0;
+    while (done < wanted) {
+        ssize_t count = read(fd, buffer + done, wanted - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return errno;
+        if (count == 0) break;
+        done += static_cast<DWORD>(count);
+    }
+    return 0;
+}
+
+int writeFully(int fd, const char* buffer, DWORD wanted, DWORD& done) {
+    done = 0;
+    while (done < wanted) {
+        ssize_t count = write(fd, buffer + done, wanted - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return errno;
+        // No progress and no error: the device is full.
+        if (count == 0) return ENOSPC;
+        done += static_cast<DWORD>(count);
+    }
+    return 0;
+}
+
+void store(DWORD* target, DWORD value) {
+    if (target != nullptr) *target = value;
+}
+
+}  // namespace
+}  // namespace posix
+
+using namespace posix;
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, DWORD* read, LPVOID) {
+    store(read, 0);
+    FileHandle* file = fileHandle(handle);
+    if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    if (!file->readable) return failWithCode(ERROR_ACCESS_DENIED);
+    if (buffer == nullptr && toRead > 0) return failWithCode(ERROR_INVALID_PARAMETER);
+    char* bytes = static_cast<char*>(buffer);
+    if (file->isLink) {
+        store(read, readLinkText(*file, bytes, toRead));
+        return TRUE;
+    }
+    DWORD done = 0;
+    int err = readFully(file->fd, bytes, toRead, done);
+    store(read, done);
+    return err == 0 ? TRUE : failWithErrno(err);
+}
+
+BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written, LPVOID) {
+    store(written, 0);
+    FileHandle* file = fileHandle(handle);
+    if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    if (!file->writable || file->isLink) return failWithCode(ERROR_ACCESS_DENIED);
+    if (buffer == nullptr && toWrite > 0) return failWithCode(ERROR_INVALID_PARAMETER);
+    DWORD done = 0;
+    int err = writeFully(file->fd, static_cast<const char*>(buffer), toWrite, done);
+    store(written, done);
+    return err == 0 ? TRUE : failWithErrno(err);
+}
+
+// A close can be the first place a network or full file system reports that
+// written data did not arrive; that failure is passed on.
+BOOL CloseHandle(HANDLE handle) {
+    Handle* base = fromHandle(handle);
+    if (base == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    if (base->kind == Handle::Kind::Pseudo) return TRUE;
+    int err = base->kind == Handle::Kind::File ? static_cast<FileHandle*>(base)->release() : 0;
+    delete base;
+    return err == 0 ? TRUE : failWithErrno(err);
+}

@@ -1,0 +1,217 @@
+// Opening and creating files: CreateFileA.
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/error_map.h"
+#include "platform/posix/file_handle.h"
+#include "platform/posix/file_lock.h"
+#include "platform/posix/file_status.h"
+
+namespace posix {
+namespace {
+
+struct OpenRequest {
+    const char* name;
+    bool read;
+    bool write;
+    ShareLock lock;
+    DWORD disposition;
+    DWORD flags;
+};
+
+// One attempt either ends the call or finds the name changed under it (a
+// file became a link, vanished or appeared) and asks to look again.
+enum class Step { Done, Retry };
+
+constexpr int kAttempts = 3;
+constexpr DWORD kAttributeBits = 0x0000FFFFu;
+
+bool createsMissing(DWORD disposition) {
+    return disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
+           disposition == OPEN_ALWAYS;
+}
+
+bool truncatesExisting(DWORD disposition) {
+    return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+}
+
+// A new file for a copy starts private until the copy gives it its own
+// permissions, so that another user never reads it in between.
+bool startsPrivate(DWORD flags) {
+    DWORD attributes = flags & kAttributeBits;
+    return attributes != 0 && attributes != FILE_ATTRIBUTE_NORMAL;
+}
+
+// Why an entry of this type cannot be opened as asked; 0 when it can.
+DWORD refusalFor(mode_t mode, const OpenRequest& request) {
+    if (S_ISREG(mode)) return ERROR_SUCCESS;
+    if (S_ISDIR(mode))
+        return (request.flags & FILE_FLAG_BACKUP_SEMANTICS) && !request.write
+                   ? ERROR_SUCCESS
+                   : ERROR_ACCESS_DENIED;
+    // FIFOs, sockets and devices could block or act on open.
+    return ERROR_NOT_SUPPORTED;
+}
+
+HANDLE failed(DWORD code) {
+    failWithCode(code);
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE failedErrno(int err, const char* name) {
+    failWithErrno(err, name);
+    return INVALID_HANDLE_VALUE;
+}
+
+FileHandle* newHandle(const OpenRequest& request) {
+    auto* file = new (std::nothrow) FileHandle;
+    if (file == nullptr) return nullptr;
+    file->path = request.name;
+    file->readable = request.read;
+    file->writable = request.write;
+    return file;
+}
+
+Step openLink(const OpenRequest& request, HANDLE& result) {
+    if (request.write || truncatesExisting(request.disposition)) {
+        result = failed(ERROR_ACCESS_DENIED);
+        return Step::Done;
+    }
+    char text[PATH_MAX];
+    ssize_t length = readlink(request.name, text, sizeof text);
+    if (length < 0) {
+        if (errno == EINVAL || errno == ENOENT) return Step::Retry;
+        result = failedErrno(errno, request.name);
+        return Step::Done;
+    }
+    FileHandle* file = newHandle(request);
+    if (file == nullptr) {
+        result = failed(ERROR_NOT_ENOUGH_MEMORY);
+        return Step::Done;
+    }
+    file->isLink = true;
+    file->linkText.assign(text, static_cast<size_t>(length));
+    SetLastError(ERROR_SUCCESS);
+    result = file;
+    return Step::Done;
+}
+
+int accessFlags(const OpenRequest& request) {
+    if (request.write) return request.read ? O_RDWR : O_WRONLY;
+    return O_RDONLY;
+}
+
+// Never follows a final link, never waits on a FIFO, never adopts a
+// terminal. Sources are read without updating their access time where the
+// kernel lets this user do so.
+int openDescriptor(const OpenRequest& request, bool existed) {
+    int flags = accessFlags(request) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    if (!existed) flags |= O_CREAT | O_EXCL;
+    mode_t mode = startsPrivate(request.flags) ? 0600 : 0666;
+    if (!request.write) {
+        int fd = open(request.name, flags | O_NOATIME, mode);
+        if (fd >= 0 || errno != EPERM) return fd;
+    }
+    return open(request.name, flags, mode);
+}
+
+bool isRaceSign(int err, bool existed) {
+    return err == ELOOP || (err == EEXIST && !existed) || (err == ENOENT && existed);
+}
+
+// Prepares an open descriptor: type re-checked on what was actually opened,
+// blocking restored, share lock taken, and only then anything truncated.
+DWORD prepareDescriptor(int fd, const OpenRequest& request, bool existed) {
+    FileStatus opened;
+    if (!statusOfDescriptor(fd, opened)) return windowsError(errno);
+    DWORD refusal = refusalFor(opened.mode, request);
+    if (refusal != ERROR_SUCCESS) return refusal;
+    int statusFlags = fcntl(fd, F_GETFL);
+    if (statusFlags >= 0) fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK);
+    if (S_ISDIR(opened.mode)) return ERROR_SUCCESS;
+    int lockError = takeShareLock(fd, request.lock, request.read, request.write);
+    if (lockError != 0)
+        return lockError == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : windowsError(lockError);
+    if (!existed || !truncatesExisting(request.disposition)) return ERROR_SUCCESS;
+    // A file replaced by a private one is private from here on as well.
+    if (startsPrivate(request.flags) && (opened.mode & 077) != 0)
+        fchmod(fd, opened.mode & 0700);
+    return ftruncate(fd, 0) == 0 ? ERROR_SUCCESS : windowsError(errno);
+}
+
+Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& raceError) {
+    int fd = openDescriptor(request, existed);
+    if (fd < 0) {
+        raceError = errno;
+        if (isRaceSign(errno, existed)) return Step::Retry;
+        result = failedErrno(errno, request.name);
+        return Step::Done;
+    }
+    DWORD code = prepareDescriptor(fd, request, existed);
+    FileHandle* file = code == ERROR_SUCCESS ? newHandle(request) : nullptr;
+    if (file == nullptr) {
+        close(fd);
+        result = failed(code == ERROR_SUCCESS ? ERROR_NOT_ENOUGH_MEMORY : code);
+        return Step::Done;
+    }
+    file->fd = fd;
+    if (request.flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    bool replaced = existed && (request.disposition == CREATE_ALWAYS ||
+                                request.disposition == OPEN_ALWAYS);
+    SetLastError(replaced ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    result = file;
+    return Step::Done;
+}
+
+Step attemptOpen(const OpenRequest& request, HANDLE& result, int& raceError) {
+    FileStatus status;
+    bool exists = statusOfName(request.name, status);
+    if (!exists && (errno != ENOENT || !createsMissing(request.disposition))) {
+        result = failedErrno(errno, request.name);
+        return Step::Done;
+    }
+    if (exists && request.disposition == CREATE_NEW) {
+        result = failed(ERROR_FILE_EXISTS);
+        return Step::Done;
+    }
+    if (exists && S_ISLNK(status.mode)) return openLink(request, result);
+    DWORD refusal = exists ? refusalFor(status.mode, request) : ERROR_SUCCESS;
+    if (refusal != ERROR_SUCCESS) {
+        result = failed(refusal);
+        return Step::Done;
+    }
+    return openFile(request, exists, result, raceError);
+}
+
+bool isValidRequest(LPCSTR name, DWORD access, DWORD disposition) {
+    if (name == nullptr || disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
+        return false;
+    // Emptying a file needs the right to write it.
+    return !truncatesExisting(disposition) || (access & GENERIC_WRITE) != 0;
+}
+
+}  // namespace
+}  // namespace posix
+
+using namespace posix;
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPVOID, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE) {
+    if (!isValidRequest(name, access, disposition)) return failed(ERROR_INVALID_PARAMETER);
+    OpenRequest request{name,
+                        (access & GENERIC_READ) != 0,
+                        (access & GENERIC_WRITE) != 0,
+                        shareLockFor(shareMode),
+                        disposition,
+                        flagsAndAttributes};
+    int raceError = ELOOP;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        HANDLE result = INVALID_HANDLE_VALUE;
+        if (attemptOpen(request, result, raceError) == Step::Done) return result;
+    }
+    return failedErrno(raceError, name);
+}

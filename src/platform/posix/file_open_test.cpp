@@ -1,0 +1,365 @@
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/posix/scratch_folder.h"
+#include "platform/windows_api.h"
+
+namespace posix {
+namespace {
+
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+HANDLE openFor(const std::string& path, DWORD access, DWORD share,
+               DWORD disposition = OPEN_EXISTING, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+HANDLE readShared(const std::string& path) {
+    return openFor(path, GENERIC_READ, FILE_SHARE_READ);
+}
+
+HANDLE createTarget(const std::string& path, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE) {
+    return openFor(path, GENERIC_WRITE, 0, CREATE_ALWAYS, attributes);
+}
+
+// The last error when the open was refused, 0 when it succeeded (the
+// handle is closed again at once).
+DWORD refusal(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+    CloseHandle(handle);
+    return 0;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0xFFFF;
+}
+
+std::string readAll(HANDLE handle) {
+    std::string content;
+    char block[7];
+    DWORD count = 0;
+    while (ReadFile(handle, block, sizeof block, &count, nullptr) && count > 0)
+        content.append(block, count);
+    return content;
+}
+
+TEST(CreateFile, CreateAlwaysReportsWhetherItReplacedAFile) {
+    ScratchFolder scratch;
+    std::string path = scratch.path("target");
+    HANDLE fresh = createTarget(path, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(fresh, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(fresh, "old content", 11, &written, nullptr));
+    EXPECT_EQ(written, 11u);
+    CloseHandle(fresh);
+
+    SetLastError(ERROR_GEN_FAILURE);
+    HANDLE replaced = createTarget(path, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(replaced, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    CloseHandle(replaced);
+    EXPECT_EQ(ScratchFolder::contentOf(path), "");
+}
+
+TEST(CreateFile, MissingFileAndMissingFolderAreToldApart) {
+    ScratchFolder scratch;
+    EXPECT_EQ(refusal(readShared(scratch.path("absent"))), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(refusal(readShared(scratch.path("gone/absent"))), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(refusal(createTarget(scratch.path("gone/new"))), ERROR_PATH_NOT_FOUND);
+    scratch.file("there", "x");
+    EXPECT_EQ(refusal(openFor(scratch.path("there"), GENERIC_WRITE, 0, CREATE_NEW)),
+              ERROR_FILE_EXISTS);
+    EXPECT_EQ(refusal(openFor(scratch.path("there"), GENERIC_READ, 0, 9)),
+              ERROR_INVALID_PARAMETER);
+}
+
+TEST(CreateFile, NewFilesAreNormalOrPrivateByTheirAttributes) {
+    ScratchFolder scratch;
+    mode_t mask = umask(022);
+    EXPECT_EQ(refusal(createTarget(scratch.path("normal"), FILE_ATTRIBUTE_NORMAL)), 0u);
+    EXPECT_EQ(refusal(createTarget(scratch.path("zero"), 0)), 0u);
+    EXPECT_EQ(refusal(createTarget(scratch.path("copy"), FILE_ATTRIBUTE_ARCHIVE)), 0u);
+    // A readable file replaced by a private copy stops being readable at once.
+    std::string shown = scratch.file("shown", "secret to be", 0644);
+    EXPECT_EQ(refusal(createTarget(shown, FILE_ATTRIBUTE_ARCHIVE)), 0u);
+    umask(mask);
+    EXPECT_EQ(modeOf(scratch.path("normal")), 0644u);
+    EXPECT_EQ(modeOf(scratch.path("zero")), 0644u);
+    EXPECT_EQ(modeOf(scratch.path("copy")), 0600u);
+    EXPECT_EQ(modeOf(shown), 0600u);
+}
+
+TEST(CreateFile, SharedReadersExcludeExclusiveOpensAndWriters) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("data", "content");
+    HANDLE holder = readShared(path);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(refusal(readShared(path)), 0u);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(createTarget(path)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ | GENERIC_WRITE, kShareReadWrite)), 0u);
+    CloseHandle(holder);
+    // A refused create leaves the file as it was; closing frees it.
+    EXPECT_EQ(ScratchFolder::contentOf(path), "content");
+    EXPECT_EQ(refusal(createTarget(path)), 0u);
+}
+
+TEST(CreateFile, ExclusiveHoldersExcludeEveryLockingOpen) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("data", "content");
+    for (DWORD access : {GENERIC_READ, GENERIC_WRITE}) {
+        HANDLE holder = openFor(path, access, 0);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE) << access;
+        EXPECT_EQ(refusal(readShared(path)), ERROR_SHARING_VIOLATION) << access;
+        EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION) << access;
+        EXPECT_EQ(refusal(createTarget(path)), ERROR_SHARING_VIOLATION) << access;
+        EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), 0u) << access;
+        CloseHandle(holder);
+    }
+    EXPECT_EQ(ScratchFolder::contentOf(path), "content");
+}
+
+TEST(CreateFile, ReadWriteSharingTakesNoLock) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("data", "content");
+    HANDLE holder = openFor(path, GENERIC_READ | GENERIC_WRITE, kShareReadWrite);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), 0u);
+    EXPECT_EQ(refusal(readShared(path)), 0u);
+    CloseHandle(holder);
+}
+
+// Another process that locks the file the way other programs do. (A
+// record lock must live in another process: closing any descriptor of the
+// file in the locking process would drop it.)
+class ForeignLock : public ::testing::Test {
+protected:
+    void SetUp() override { path = scratch.file("data", "content"); }
+    void TearDown() override {
+        if (child <= 0) return;
+        close(release[1]);
+        waitpid(child, nullptr, 0);
+    }
+    // `kind` is 'F' for flock, 'R' for a record lock; `type` read or write.
+    void holdLock(char kind, bool exclusive) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        ASSERT_EQ(pipe(release), 0);
+        child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(release[1]);
+            char signal = lockInChild(kind, exclusive) ? 'y' : 'n';
+            if (write(ready[1], &signal, 1) != 1 || read(release[0], &signal, 1) < 0) _exit(2);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release[0]);
+        char signal = 'n';
+        ASSERT_EQ(read(ready[0], &signal, 1), 1);
+        close(ready[0]);
+        ASSERT_EQ(signal, 'y');
+    }
+    bool lockInChild(char kind, bool exclusive) {
+        int fd = open(path.c_str(), O_RDWR);
+        if (fd < 0) return false;
+        if (kind == 'F') return flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+        struct flock region{};
+        region.l_type = exclusive ? F_WRLCK : F_RDLCK;
+        region.l_whence = SEEK_SET;
+        return fcntl(fd, F_SETLK, &region) == 0;
+    }
+    ScratchFolder scratch;
+    std::string path;
+    pid_t child = -1;
+    int release[2] = {-1, -1};
+};
+
+TEST_F(ForeignLock, ExclusiveFlockMakesTheFileBusy) {
+    holdLock('F', true);
+    EXPECT_EQ(refusal(readShared(path)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), 0u);
+}
+
+TEST_F(ForeignLock, SharedFlockAllowsReadersOnly) {
+    holdLock('F', false);
+    EXPECT_EQ(refusal(readShared(path)), 0u);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(createTarget(path)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(ScratchFolder::contentOf(path), "content");
+}
+
+TEST_F(ForeignLock, RecordWriteLockMakesTheFileBusy) {
+    holdLock('R', true);
+    EXPECT_EQ(refusal(readShared(path)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(createTarget(path)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), 0u);
+    EXPECT_EQ(ScratchFolder::contentOf(path), "content");
+}
+
+TEST_F(ForeignLock, RecordReadLockAllowsReadersOnly) {
+    holdLock('R', false);
+    EXPECT_EQ(refusal(readShared(path)), 0u);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusal(createTarget(path)), ERROR_SHARING_VIOLATION);
+}
+
+// Two processes: the child holds the file as told and reports over a pipe;
+// the parent tries its own open while the child waits.
+DWORD refusalWhileChildHolds(const std::string& path, DWORD childShare, DWORD parentShare) {
+    int ready[2];
+    int release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) return 0xFFFFFFFFu;
+    pid_t child = fork();
+    if (child == 0) {
+        close(release[1]);
+        HANDLE held = openFor(path, GENERIC_READ, childShare);
+        char signal = held == INVALID_HANDLE_VALUE ? 'n' : 'y';
+        if (write(ready[1], &signal, 1) != 1 || read(release[0], &signal, 1) < 0) _exit(2);
+        _exit(0);
+    }
+    char signal = 'n';
+    DWORD result = 0xFFFFFFFFu;
+    if (read(ready[0], &signal, 1) == 1 && signal == 'y')
+        result = refusal(openFor(path, GENERIC_READ, parentShare));
+    close(release[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    for (int fd : {ready[0], ready[1], release[0]}) close(fd);
+    return result;
+}
+
+TEST(CreateFile, ExclusiveAndSharedReadersOfTwoProcessesConflictBothWays) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("data", "content");
+    EXPECT_EQ(refusalWhileChildHolds(path, 0, FILE_SHARE_READ), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusalWhileChildHolds(path, FILE_SHARE_READ, 0), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refusalWhileChildHolds(path, FILE_SHARE_READ, FILE_SHARE_READ), 0u);
+}
+
+TEST(CreateFile, LinksAreReadAsTheirTextAndNeverWrittenThrough) {
+    ScratchFolder scratch;
+    std::string outside = scratch.file("outside", "must stay");
+    std::string link = scratch.link("link", "outside");
+    EXPECT_EQ(refusal(createTarget(link)), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(refusal(openFor(link, GENERIC_WRITE, 0, OPEN_ALWAYS)), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ScratchFolder::contentOf(outside), "must stay");
+
+    HANDLE reader = readShared(link);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(readAll(reader), "outside");
+    BY_HANDLE_FILE_INFORMATION info;
+    EXPECT_TRUE(GetFileInformationByHandle(reader, &info));
+    EXPECT_EQ(info.nFileSizeLow, 7u);
+    EXPECT_TRUE(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    DWORD written = 1;
+    EXPECT_FALSE(WriteFile(reader, "x", 1, &written, nullptr));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CloseHandle(reader);
+}
+
+TEST(CreateFile, SpecialFilesAreNeverOpened) {
+    ScratchFolder scratch;
+    std::string fifo = scratch.path("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(refusal(readShared(fifo)), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(refusal(createTarget(fifo)), ERROR_NOT_SUPPORTED);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(refusal(readShared("/dev/null")), ERROR_NOT_SUPPORTED);
+}
+
+TEST(CreateFile, FoldersOpenOnlyWithBackupSemanticsAndForReading) {
+    ScratchFolder scratch;
+    std::string folder = scratch.folder("sub");
+    EXPECT_EQ(refusal(readShared(folder)), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(refusal(createTarget(folder)), ERROR_ACCESS_DENIED);
+    HANDLE handle = openFor(folder, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info;
+    EXPECT_TRUE(GetFileInformationByHandle(handle, &info));
+    EXPECT_TRUE(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    char byte;
+    DWORD count = 1;
+    EXPECT_FALSE(ReadFile(handle, &byte, 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CloseHandle(handle);
+}
+
+TEST(CreateFile, ReadsFillTheCountUntilTheEnd) {
+    ScratchFolder scratch;
+    std::string content(300000, 'a');
+    for (size_t i = 0; i < content.size(); i += 4099) content[i] = static_cast<char>('b' + i % 20);
+    std::string path = scratch.file("big", content);
+    HANDLE handle = openFor(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    std::string block(131072, '\0');
+    std::string copied;
+    DWORD counts[4] = {};
+    for (DWORD& count : counts) {
+        EXPECT_TRUE(ReadFile(handle, block.data(), 131072, &count, nullptr));
+        copied.append(block.data(), count);
+    }
+    EXPECT_EQ(counts[0], 131072u);
+    EXPECT_EQ(counts[1], 131072u);
+    EXPECT_EQ(counts[2], 300000u - 262144u);
+    EXPECT_EQ(counts[3], 0u);
+    EXPECT_EQ(copied, content);
+    DWORD written = 1;
+    EXPECT_FALSE(WriteFile(handle, "x", 1, &written, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CloseHandle(handle);
+}
+
+TEST(CreateFile, ReadingASourceLeavesItsAccessTime) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("source", "some bytes");
+    // Access before modification: a relatime mount would update it.
+    timespec times[2] = {{1000000000, 0}, {1500000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    HANDLE handle = readShared(path);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(readAll(handle), "some bytes");
+    CloseHandle(handle);
+    struct stat status;
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_atim.tv_sec, 1000000000);
+}
+
+TEST(CreateFile, UnwritableFileRefusesAWriterWithAccessDenied) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes every file";
+    ScratchFolder scratch;
+    std::string path = scratch.file("locked", "keep", 0444);
+    EXPECT_EQ(refusal(createTarget(path)), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ScratchFolder::contentOf(path), "keep");
+}
+
+TEST(CloseHandle, RefusesNoHandleAndPassesOverPseudoHandles) {
+    EXPECT_FALSE(CloseHandle(nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(CloseHandle(GetCurrentProcess()));
+    EXPECT_TRUE(CloseHandle(GetCurrentProcess()));
+    char byte;
+    DWORD count = 0;
+    EXPECT_FALSE(ReadFile(nullptr, &byte, 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+}  // namespace
+}  // namespace posix
