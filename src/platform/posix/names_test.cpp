@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix/scratch_folder.h"
+
+namespace posix {
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0;
+}
+
+DWORD failureOf(BOOL result) {
+    return result ? 0 : GetLastError();
+}
+
+TEST(DeleteFile, RemovesFilesAndLinksButNeverFoldersOrLinkTargets) {
+    ScratchFolder scratch;
+    std::string file = scratch.file("file", "x", 0444);
+    EXPECT_TRUE(DeleteFileA(file.c_str()));
+    EXPECT_FALSE(exists(file));
+
+    std::string target = scratch.file("target", "kept");
+    std::string folder = scratch.folder("folder");
+    scratch.file("folder/inside", "kept too");
+    EXPECT_TRUE(DeleteFileA(scratch.link("to-file", "target").c_str()));
+    EXPECT_TRUE(DeleteFileA(scratch.link("to-folder", "folder").c_str()));
+    EXPECT_EQ(ScratchFolder::contentOf(target), "kept");
+    EXPECT_EQ(ScratchFolder::contentOf(scratch.path("folder/inside")), "kept too");
+    EXPECT_FALSE(exists(scratch.path("to-file")));
+
+    EXPECT_EQ(failureOf(DeleteFileA(folder.c_str())), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(failureOf(DeleteFileA(scratch.path("absent").c_str())), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(failureOf(DeleteFileA(scratch.path("gone/absent").c_str())), ERROR_PATH_NOT_FOUND);
+}
+
+TEST(MoveFile, RenamesButNeverReplacesAnExistingName) {
+    ScratchFolder scratch;
+    std::string from = scratch.file("log.~~~", "new log");
+    std::string to = scratch.file("log", "old log");
+    EXPECT_EQ(failureOf(MoveFileA(from.c_str(), to.c_str())), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(ScratchFolder::contentOf(from), "new log");
+    EXPECT_EQ(ScratchFolder::contentOf(to), "old log");
+
+    ASSERT_TRUE(DeleteFileA(to.c_str()));
+    EXPECT_TRUE(MoveFileA(from.c_str(), to.c_str()));
+    EXPECT_EQ(ScratchFolder::contentOf(to), "new log");
+    EXPECT_FALSE(exists(from));
+
+    EXPECT_EQ(failureOf(MoveFileA(from.c_str(), scratch.path("other").c_str())),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(failureOf(MoveFileA(to.c_str(), scratch.path("gone/other").c_str())),
+              ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(exists(to));
+}
+
+TEST(CreateDirectory, MakesOneFolderAndTellsExistingFromMissingParent) {
+    ScratchFolder scratch;
+    std::string folder = scratch.path("new");
+    mode_t mask = umask(027);
+    EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    umask(mask);
+    struct stat status;
+    ASSERT_EQ(stat(folder.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0750u);
+    EXPECT_EQ(failureOf(CreateDirectoryA(folder.c_str(), nullptr)), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(failureOf(CreateDirectoryA(scratch.path("a/b").c_str(), nullptr)),
+              ERROR_PATH_NOT_FOUND);
+    scratch.file("file", "x");
+    EXPECT_EQ(failureOf(CreateDirectoryA(scratch.path("file").c_str(), nullptr)),
+              ERROR_ALREADY_EXISTS);
+}
+
+TEST(RemoveDirectory, RemovesOnlyEmptyFoldersAndNeverThroughALink) {
+    ScratchFolder scratch;
+    std::string full = scratch.folder("full");
+    scratch.file("full/entry", "x");
+    EXPECT_EQ(failureOf(RemoveDirectoryA(full.c_str())), ERROR_DIR_NOT_EMPTY);
+    std::string link = scratch.link("to-empty", "empty");
+    std::string empty = scratch.folder("empty");
+    EXPECT_FALSE(RemoveDirectoryA(link.c_str()));
+    EXPECT_TRUE(exists(empty));
+    EXPECT_TRUE(exists(link));
+    EXPECT_TRUE(RemoveDirectoryA(empty.c_str()));
+    EXPECT_FALSE(exists(empty));
+    EXPECT_EQ(failureOf(RemoveDirectoryA(empty.c_str())), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(CopyOwner, GivesTheCopyTheSourceOwnerAndKeepsItsIdBits) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root changes owners";
+    ScratchFolder scratch;
+    std::string source = scratch.file("source", "x");
+    std::string target = scratch.file("target", "x");
+    ASSERT_EQ(chown(source.c_str(), 1234, 5678), 0);
+    ASSERT_EQ(chmod(target.c_str(), 06755), 0);
+    EXPECT_TRUE(platform::copyOwner(source.c_str(), target.c_str()));
+    struct stat status;
+    ASSERT_EQ(lstat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 1234u);
+    EXPECT_EQ(status.st_gid, 5678u);
+    EXPECT_EQ(status.st_mode & 07777, 06755u);
+
+    // A link gets the owner itself; what it points to keeps its own.
+    std::string link = scratch.link("link", "outside");
+    std::string outside = scratch.file("outside", "x");
+    EXPECT_TRUE(platform::copyOwner(source.c_str(), link.c_str()));
+    ASSERT_EQ(lstat(link.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 1234u);
+    ASSERT_EQ(lstat(outside.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 0u);
+    EXPECT_FALSE(platform::copyOwner(scratch.path("absent").c_str(), target.c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace posix
