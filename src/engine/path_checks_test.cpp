@@ -1,0 +1,179 @@
+#include "engine/path_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <bitset>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+#include "report/log_file.h"
+#include "report/run_state.h"
+#include "support/text_buffer.h"
+#include "test_support.h"
+
+namespace {
+
+// Answers questions as told and counts them; every box still reaches
+// standard error, where the death tests look for it.
+int answerToGive = IDNO;
+int questionsAsked = 0;
+
+int presentBox(const char* text, const char* caption, UINT type) {
+    std::string shown = std::string(caption) + "\n" + text;
+    if (shown.back() != '\n') shown += '\n';
+    std::fputs(shown.c_str(), stderr);
+    if ((type & 0x0Fu) != MB_YESNO) return IDOK;
+    ++questionsAsked;
+    return answerToGive;
+}
+
+std::string patternOf(const std::string& path) {
+    TextBuffer text(path.c_str(), 10);
+    makeSearchPattern(text);
+    return text.text();
+}
+
+std::string withSeparators(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = platform::kPathSeparator;
+    return path;
+}
+
+const char* const kSame = "Error, source and destination the same\\.";
+const char* const kNested = "Error, destination is subdirectory of source\\.";
+const char* const kQuestion =
+    "^KAZ\nCaution, destination may become subdirectory of source\\.\nDo you wish to proceed\\?\n$";
+
+class PathChecks : public testing::Test {
+protected:
+    void SetUp() override {
+        resetRunState();
+        answerToGive = IDNO;
+        questionsAsked = 0;
+        platform::setMessageBoxPresenter(presentBox);
+        std::filesystem::create_directories(data + "/old");
+        std::filesystem::create_directories(dir / "database");
+        std::filesystem::create_directories(dir / "other");
+    }
+    void TearDown() override {
+        platform::setMessageBoxPresenter(nullptr);
+        resetRunState();
+    }
+    // Both folders turned into patterns as the run driver does, then checked.
+    void check(const std::string& source, const std::string& target) {
+        checkPathRelation(patternOf(source).c_str(), patternOf(target).c_str());
+    }
+    void openLogAt(const std::string& log) {
+        runState.logFileName.assign(log.c_str());
+        openLog();
+    }
+    TempDir dir;
+    std::string data = dir / "data";
+};
+
+TEST(SearchPattern, FolderGetsOneSeparatorAndTheWildCardsOrTheRunEnds) {
+    EXPECT_EQ(patternOf(withSeparators("/srv/data")), withSeparators("/srv/data/*.*"));
+    EXPECT_EQ(patternOf(withSeparators("/srv/data/")), withSeparators("/srv/data/*.*"));
+    EXPECT_EQ(patternOf(withSeparators("/")), withSeparators("/*.*"));
+    // A bare drive stands for its current folder only where drives exist.
+    EXPECT_EQ(patternOf("D:"), platform::kDriveLetters ? "D:*.*" : withSeparators("D:/*.*"));
+    EXPECT_EXIT(patternOf("/srv/*.txt"), testing::ExitedWithCode(1),
+                "^KAZ - message\nError in path name \\(/srv/\\*\\.txt\\), no wild cards "
+                "permitted\\.\n$");
+    EXPECT_EXIT(patternOf("file?"), testing::ExitedWithCode(1), "\\(file\\?\\), no wild cards");
+    EXPECT_EXIT(patternOf(""), testing::ExitedWithCode(1), "^KAZ - message\nError, NULL path name\\.\n$");
+}
+
+TEST_F(PathChecks, SameFolderIsRefusedHoweverItIsSpelled) {
+    EXPECT_EXIT(check(data, data + "/"), testing::ExitedWithCode(1), kSame);
+    EXPECT_EXIT(check(data, dir / "other/../data/old/.."), testing::ExitedWithCode(1), kSame);
+    std::filesystem::create_directory_symlink(data, dir / "link");
+    EXPECT_EXIT(check(data, dir / "link"), testing::ExitedWithCode(1), kSame);
+}
+
+TEST_F(PathChecks, TargetInsideSourceIsRefusedHoweverItIsReached) {
+    std::filesystem::create_directory_symlink(data + "/old", dir / "other/into-old");
+    EXPECT_EXIT(check(data, data + "/sub"), testing::ExitedWithCode(1), kNested);
+    EXPECT_EXIT(check(data, data + "/../data/sub"), testing::ExitedWithCode(1), kNested);
+    EXPECT_EXIT(check(data, dir / "other/into-old"), testing::ExitedWithCode(1), kNested);
+    // ".." after the link climbs from where it leads: still inside the source.
+    EXPECT_EXIT(check(data, dir / "other/into-old/../new/deeper"), testing::ExitedWithCode(1),
+                kNested);
+}
+
+TEST_F(PathChecks, SourceInsideTargetAsksOnceAndOnlyYesGoesOn) {
+    std::filesystem::create_directory_symlink(data + "/old", dir / "other/to-old");
+    EXPECT_EXIT(check(data + "/old", data), testing::ExitedWithCode(1), kQuestion);
+    EXPECT_EXIT(check(dir / "other/to-old", data), testing::ExitedWithCode(1), kQuestion);
+    answerToGive = IDYES;
+    check(data + "/old", data);
+    check(dir / "other/to-old", data);
+    EXPECT_EQ(questionsAsked, 2);
+}
+
+TEST_F(PathChecks, FoldersThatOnlyBeginAlikeAreNotRelated) {
+    check(data, dir / "database");
+    check(dir / "database", data);
+    check(data, dir / "other/new");
+    EXPECT_EQ(questionsAsked, 0);
+}
+
+TEST_F(PathChecks, SourceThatCannotBeListedEndsTheRunWithItsCode) {
+    std::string missing = dir / "missing";
+    std::string log = dir / "run.log";
+    EXPECT_EXIT(
+        {
+            runState.debug = 1;
+            openLogAt(log);
+            check(missing, dir / "other");
+        },
+        testing::ExitedWithCode(1),
+        "^KAZ - message\nError in source path \\(" + missing +
+            "/\\*\\.\\*\\)\\.\nCode=3 - ERROR_PATH_NOT_FOUND\n$");
+    EXPECT_EQ(readFile(log), ": debug - line = 13, code = 3, ERROR_PATH_NOT_FOUND\n");
+    writeFile(dir / "plain", "not a folder");
+    EXPECT_EXIT(check(dir / "plain", dir / "other"), testing::ExitedWithCode(1),
+                "Error in source path .*\nCode=3 - ERROR_PATH_NOT_FOUND");
+}
+
+TEST_F(PathChecks, LookupFillsAttributesTimesAndSizeOnly) {
+    std::string file = dir / "report.txt";
+    writeFile(file, "12345");
+    BY_HANDLE_FILE_INFORMATION record;
+    std::memset(&record, 0xAB, sizeof record);
+    lookupFileInfo(record, file.c_str());
+    EXPECT_TRUE(record.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(record.nFileSizeLow, 5u);
+    EXPECT_EQ(record.nFileSizeHigh, 0u);
+    EXPECT_NE(record.ftLastWriteTime.dwHighDateTime, 0u);
+    EXPECT_NE(record.ftLastAccessTime.dwHighDateTime, 0u);
+    EXPECT_NE(record.ftCreationTime.dwHighDateTime, 0u);
+    EXPECT_EQ(record.dwVolumeSerialNumber | record.nNumberOfLinks | record.nFileIndexHigh |
+                  record.nFileIndexLow,
+              0u);
+    lookupFileInfo(record, data.c_str());
+    EXPECT_TRUE(record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(PathChecks, LookupWithTestSwitchLogsAttributesInBinaryAndMissingNamesNothing) {
+    std::string file = dir / "a.txt";
+    writeFile(file, "x");
+    std::string log = dir / "run.log";
+    openLogAt(log);
+    runState.test = 1;
+    BY_HANDLE_FILE_INFORMATION record;
+    std::memset(&record, 0xAB, sizeof record);
+    lookupFileInfo(record, (dir / "absent.txt").c_str());
+    BY_HANDLE_FILE_INFORMATION zero{};
+    EXPECT_EQ(std::memcmp(&record, &zero, sizeof record), 0);
+    lookupFileInfo(record, file.c_str());
+    closeLog();
+    std::string digits = std::bitset<32>(record.dwFileAttributes).to_string();
+    digits.erase(0, digits.find('1'));
+    EXPECT_EQ(readFile(log), ": /test FindFirstFile " + digits + "\r\n");
+}
+
+}  // namespace
