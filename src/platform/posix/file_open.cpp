@@ -123,24 +123,50 @@ bool isRaceSign(int err, bool existed) {
     return err == ELOOP || (err == EEXIST && !existed) || (err == ENOENT && existed);
 }
 
-// Prepares an open descriptor: type re-checked on what was actually opened,
-// blocking restored, share lock taken, and only then anything truncated.
-DWORD prepareDescriptor(int fd, const OpenRequest& request, bool existed) {
-    FileStatus opened;
-    if (!statusOfDescriptor(fd, opened)) return windowsError(errno);
-    DWORD refusal = refusalFor(opened.mode, request);
-    if (refusal != ERROR_SUCCESS) return refusal;
+void clearNonBlocking(int fd) {
     int statusFlags = fcntl(fd, F_GETFL);
     if (statusFlags >= 0) fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK);
-    if (S_ISDIR(opened.mode)) return ERROR_SUCCESS;
+}
+
+DWORD lockCode(int fd, const OpenRequest& request) {
     int lockError = takeShareLock(fd, request.lock, request.read, request.write);
-    if (lockError != 0)
-        return lockError == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : windowsError(lockError);
-    if (!existed || !truncatesExisting(request.disposition)) return ERROR_SUCCESS;
+    if (lockError == 0) return ERROR_SUCCESS;
+    return lockError == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : windowsError(lockError);
+}
+
+// A file with other hard links is not emptied: the other names, perhaps
+// outside the tree being written (snapshots made of hard links), keep their
+// content, and this name gets a file of its own.
+DWORD replaceLinkedFile(int& fd, const OpenRequest& request) {
+    if (unlink(request.name) != 0) return windowsError(errno, request.name);
+    int fresh = openDescriptor(request, false);
+    if (fresh < 0) return windowsError(errno, request.name);
+    close(fd);
+    fd = fresh;
+    clearNonBlocking(fd);
+    return lockCode(fd, request);
+}
+
+DWORD emptyExisting(int& fd, const OpenRequest& request, const FileStatus& opened) {
+    if (opened.links > 1) return replaceLinkedFile(fd, request);
     // A file replaced by a private one is private from here on as well.
     if (startsPrivate(request.flags) && (opened.mode & 077) != 0)
         fchmod(fd, opened.mode & 0700);
     return ftruncate(fd, 0) == 0 ? ERROR_SUCCESS : windowsError(errno);
+}
+
+// Prepares an open descriptor: type re-checked on what was actually opened,
+// blocking restored, share lock taken, and only then anything emptied.
+DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed) {
+    FileStatus opened;
+    if (!statusOfDescriptor(fd, opened)) return windowsError(errno);
+    DWORD refusal = refusalFor(opened.mode, request);
+    if (refusal != ERROR_SUCCESS) return refusal;
+    clearNonBlocking(fd);
+    if (S_ISDIR(opened.mode)) return ERROR_SUCCESS;
+    DWORD code = lockCode(fd, request);
+    if (code != ERROR_SUCCESS || !existed || !truncatesExisting(request.disposition)) return code;
+    return emptyExisting(fd, request, opened);
 }
 
 Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& raceError) {

@@ -70,6 +70,24 @@ TEST(CreateFile, CreateAlwaysReportsWhetherItReplacedAFile) {
     EXPECT_EQ(ScratchFolder::contentOf(path), "");
 }
 
+TEST(CreateFile, ReplacingAHardLinkedFileLeavesTheOtherNamesContent) {
+    ScratchFolder scratch;
+    std::string snapshot = scratch.file("snapshot", "older version");
+    std::string current = scratch.path("current");
+    ASSERT_EQ(link(snapshot.c_str(), current.c_str()), 0);
+    HANDLE handle = createTarget(current);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(handle, "newer", 5, &written, nullptr));
+    // The new file is locked like any other target.
+    EXPECT_EQ(refusal(readShared(current)), ERROR_SHARING_VIOLATION);
+    CloseHandle(handle);
+    EXPECT_EQ(ScratchFolder::contentOf(snapshot), "older version");
+    EXPECT_EQ(ScratchFolder::contentOf(current), "newer");
+    EXPECT_EQ(modeOf(current), 0600u);
+}
+
 TEST(CreateFile, MissingFileAndMissingFolderAreToldApart) {
     ScratchFolder scratch;
     EXPECT_EQ(refusal(readShared(scratch.path("absent"))), ERROR_FILE_NOT_FOUND);
