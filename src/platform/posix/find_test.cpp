@@ -76,6 +76,18 @@ TEST(FindFiles, RecordCarriesTimesFromTheFile) {
     EXPECT_NE(fileTimeTicks(data.ftCreationTime), 0u);
 }
 
+TEST(FindFiles, SizesBeyondFourGigabytesAreSplit) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("sparse", "");
+    ASSERT_EQ(truncate(path.c_str(), (5ll << 30) + 3), 0);
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(path.c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    FindClose(find);
+    EXPECT_EQ(data.nFileSizeHigh, 1u);
+    EXPECT_EQ(data.nFileSizeLow, 0x40000003u);
+}
+
 TEST(FindFiles, ListingReachesAFolderGivenThroughALink) {
     ScratchFolder scratch;
     scratch.folder("real");
