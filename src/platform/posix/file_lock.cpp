@@ -52,6 +52,15 @@ int checkRecordLock(int fd, short type) {
     return region.l_type == F_UNLCK ? 0 : EWOULDBLOCK;
 }
 
+// An open that takes no lock still respects a holder that allows nothing:
+// a flock LOCK_EX, or a record write lock, held elsewhere.
+int checkNoExclusiveHolder(int fd) {
+    int result = takeFlock(fd, LOCK_SH);
+    if (result != 0) return result;
+    flock(fd, LOCK_UN);
+    return checkRecordLock(fd, F_RDLCK);
+}
+
 }  // namespace
 
 ShareLock shareLockFor(DWORD shareMode) {
@@ -62,7 +71,7 @@ ShareLock shareLockFor(DWORD shareMode) {
 }
 
 int takeShareLock(int fd, ShareLock lock, bool readable, bool writable) {
-    if (lock == ShareLock::None) return 0;
+    if (lock == ShareLock::None) return checkNoExclusiveHolder(fd);
     bool shared = lock == ShareLock::Shared;
     int result = takeFlock(fd, shared ? LOCK_SH : LOCK_EX);
     if (result != 0) return result;

@@ -6,7 +6,8 @@
 namespace posix {
 
 enum class ShareLock {
-    None,       // others may read and write: no lock taken, none respected
+    None,       // others may read and write: no lock taken, refused only by
+                // an exclusive holder (which on Windows denies every open)
     Shared,     // others may read: refused while anyone holds a write lock
     Exclusive,  // others may do nothing: refused while anyone holds any lock
 };

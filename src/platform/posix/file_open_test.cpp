@@ -131,7 +131,7 @@ TEST(CreateFile, SharedReadersExcludeExclusiveOpensAndWriters) {
     EXPECT_EQ(refusal(createTarget(path)), 0u);
 }
 
-TEST(CreateFile, ExclusiveHoldersExcludeEveryLockingOpen) {
+TEST(CreateFile, ExclusiveHoldersExcludeEveryOpen) {
     ScratchFolder scratch;
     std::string path = scratch.file("data", "content");
     for (DWORD access : {GENERIC_READ, GENERIC_WRITE}) {
@@ -140,7 +140,8 @@ TEST(CreateFile, ExclusiveHoldersExcludeEveryLockingOpen) {
         EXPECT_EQ(refusal(readShared(path)), ERROR_SHARING_VIOLATION) << access;
         EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION) << access;
         EXPECT_EQ(refusal(createTarget(path)), ERROR_SHARING_VIOLATION) << access;
-        EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), 0u) << access;
+        EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), ERROR_SHARING_VIOLATION)
+            << access;
         CloseHandle(holder);
     }
     EXPECT_EQ(ScratchFolder::contentOf(path), "content");
@@ -206,7 +207,7 @@ TEST_F(ForeignLock, ExclusiveFlockMakesTheFileBusy) {
     holdLock('F', true);
     EXPECT_EQ(refusal(readShared(path)), ERROR_SHARING_VIOLATION);
     EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), 0u);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), ERROR_SHARING_VIOLATION);
 }
 
 TEST_F(ForeignLock, SharedFlockAllowsReadersOnly) {
@@ -222,7 +223,7 @@ TEST_F(ForeignLock, RecordWriteLockMakesTheFileBusy) {
     EXPECT_EQ(refusal(readShared(path)), ERROR_SHARING_VIOLATION);
     EXPECT_EQ(refusal(openFor(path, GENERIC_READ, 0)), ERROR_SHARING_VIOLATION);
     EXPECT_EQ(refusal(createTarget(path)), ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), 0u);
+    EXPECT_EQ(refusal(openFor(path, GENERIC_READ, kShareReadWrite)), ERROR_SHARING_VIOLATION);
     EXPECT_EQ(ScratchFolder::contentOf(path), "content");
 }
 
