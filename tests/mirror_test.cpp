@@ -14,7 +14,7 @@
 
 namespace {
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
+std::string shellQuoted(const std::string& path) { return "'" + path + "'"; }
 
 void makeFolder(const std::string& path) { ::mkdir(path.c_str(), 0755); }
 
@@ -62,11 +62,11 @@ void buildStaleTarget(const std::string& root) {
 
 void expectIdentical(const std::string& source, const std::string& target) {
     int status = -1;
-    std::string diff = shell("diff -r --no-dereference " + quoted(source) + " " + quoted(target),
+    std::string diff = shell("diff -r --no-dereference " + shellQuoted(source) + " " + shellQuoted(target),
                              &status);
     EXPECT_EQ(status, 0) << diff;
     std::string rsync = shell("rsync -a --delete --dry-run --itemize-changes " +
-                              quoted(source + "/") + " " + quoted(target + "/"));
+                              shellQuoted(source + "/") + " " + shellQuoted(target + "/"));
     EXPECT_EQ(rsync, "") << rsync;
 }
 
@@ -156,8 +156,8 @@ TEST_F(MirrorTest, SecondRunCopiesNothingAndChangesAreReplaced) {
 TEST_F(MirrorTest, TrialRunChangesNothingOnDisk) {
     buildSourceTree(source);
     buildStaleTarget(target);
-    std::string listing = "find " + quoted(dir.path()) +
-                          " -printf '%p %s %T@ %m %y\\n' | grep -v run.log | sort";
+    std::string listing = "find " + shellQuoted(source) + " " + shellQuoted(target) +
+                          " -printf '%p %s %T@ %C@ %m %y\\n' | sort";
     std::string before = shell(listing);
     RunResult r = mirror({"-trialRun"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
