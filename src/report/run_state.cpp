@@ -1,5 +1,6 @@
 #include "report/run_state.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/heap.h"
@@ -22,13 +23,15 @@ char* copyText(const char* text) {
 }
 
 bool growList(EntryList& list) {
+    // Long lists grow by half their size so that adding stays cheap.
+    int32_t capacity = list.capacity + std::max(kListGrowth, list.capacity / 2);
     auto* grown = static_cast<ListEntry*>(
-        heapAllocateZeroed(static_cast<size_t>(list.capacity + kListGrowth), sizeof(ListEntry)));
+        heapAllocateZeroed(static_cast<size_t>(capacity), sizeof(ListEntry)));
     if (grown == nullptr) return false;
     for (int32_t i = 0; i < list.count; ++i) grown[i] = list.entries[i];
     heapFree(list.entries);
     list.entries = grown;
-    list.capacity += kListGrowth;
+    list.capacity = capacity;
     return true;
 }
 }  // namespace

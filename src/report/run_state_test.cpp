@@ -29,6 +29,13 @@ TEST_F(RunStateTest, ListsGrowByAHundredAndKeepTheirOrder) {
         EXPECT_EQ(list.entries[i].secondName, "t" + std::to_string(i));
         EXPECT_EQ(list.entries[i].code, DWORD(i));
     }
+    for (int i = 101; i < 200; ++i) addEntry(list, "s", "t", 0, 0);
+    EXPECT_EQ(list.capacity, 200);
+    addEntry(list, "s", "t", 0, 0);
+    EXPECT_EQ(list.capacity, 300);
+    for (int i = 201; i < 300; ++i) addEntry(list, "s", "t", 0, 0);
+    addEntry(list, "s", "t", 0, 0);
+    EXPECT_EQ(list.capacity, 450);
     destroyList(list);
     EXPECT_EQ(list.entries, nullptr);
     EXPECT_EQ(list.count, 0);

@@ -1,5 +1,6 @@
 #include "run/run_entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/run_driver.h"
@@ -102,8 +103,11 @@ void endRun(int exitCode) {
 }
 
 void createEntryTable() {
+    // Growing by half the size once that is more than a step keeps a folder
+    // of a hundred thousand entries from being copied over and over.
+    int32_t growth = std::max(kEntryGrowth, runState.entryCapacity / 2);
     int32_t capacity = runState.entryCapacity == 0 ? kFirstEntryCount
-                                                   : runState.entryCapacity + kEntryGrowth;
+                                                   : runState.entryCapacity + growth;
     size_t size = static_cast<size_t>(capacity) * sizeof(WIN32_FIND_DATAA);
     auto* table = static_cast<WIN32_FIND_DATAA*>(heapAllocate(size));
     if (table == nullptr) outOfMemory(static_cast<int32_t>(size));

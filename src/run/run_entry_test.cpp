@@ -31,6 +31,9 @@ TEST_F(EntryTableTest, GrowsOneStepAtTheEndAndKeepsItsEntries) {
     EXPECT_EQ(runState.entryCapacity, 750);
     EXPECT_EQ(runState.entryTable[499].nFileSizeLow, 499u);
     EXPECT_EQ(runState.entryTable[0].nFileSizeLow, 0u);
+    // Large tables grow by half their size.
+    ensureEntry(750);
+    EXPECT_EQ(runState.entryCapacity, 1125);
 }
 
 TEST_F(EntryTableDeathTest, IndexBeyondTheTableIsAnAssertionStop) {
