@@ -78,3 +78,64 @@ void addExcludeFilter(const char* text) {
     runState.excludeFilters[runState.excludeCount++] = copy;
     appendForDisplay(text);
 }
+
+namespace {
+
+int countSeparators(const char* text) {
+    int count = 0;
+    for (; *text != '\0'; ++text) count += *text == platform::kPathSeparator ? 1 : 0;
+    return count;
+}
+
+// The text up to the next separator (or the end), and the position after it.
+std::string takeName(const char*& text) {
+    const char* end = std::strchr(text, platform::kPathSeparator);
+    if (end == nullptr) end = text + std::strlen(text);
+    std::string name(text, end);
+    text = *end == '\0' ? end : end + 1;
+    return name;
+}
+
+bool filterExcludes(const char* filter, const char* folders, int depth,
+                    const WIN32_FIND_DATAA& entry) {
+    int parts = countSeparators(filter);
+    if (parts == 0) {
+        // A plain name pattern is about files only.
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+        return wildcardMatch(entry.cFileName, filter) == 1;
+    }
+    if (filter[0] == platform::kPathSeparator) {
+        ++filter;
+        --parts;
+        if (parts != depth) return false;
+    } else {
+        if (parts > depth) return false;
+        // The filter's folders are the last ones of the path.
+        for (int i = 0; i < depth - parts; ++i) takeName(folders);
+    }
+    for (int i = 0; i < parts; ++i) {
+        std::string folder = takeName(folders);
+        std::string pattern = takeName(filter);
+        if (wildcardMatch(folder.c_str(), pattern.c_str()) != 1) return false;
+    }
+    // An empty name part takes everything in such a folder, folders too.
+    if (*filter == '\0') return true;
+    return wildcardMatch(entry.cFileName, filter) == 1;
+}
+
+}  // namespace
+
+int isExcluded(const char* folderPath, const WIN32_FIND_DATAA& entry) {
+    const char* folders = folderPath;
+    if (platform::kDriveLetters && folders[0] != '\0' && folders[1] == ':') folders += 2;
+    if (*folders == platform::kPathSeparator) ++folders;
+    int depth = countSeparators(folders);
+    for (int32_t i = 0; i < runState.excludeCount; ++i) {
+        if (filterExcludes(runState.excludeFilters[i], folders, depth, entry)) {
+            ++runState.totalFilesExcluded;
+            ++runState.totalFilesConsidered;
+            return 1;
+        }
+    }
+    return 0;
+}
