@@ -1,0 +1,309 @@
+#include "transfer/file_copy.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/platform.h"
+#include "transfer/transfer_test_fixture.h"
+
+namespace {
+
+class CopyTest : public TransferTest {
+protected:
+    void copy() { copyFile(from.c_str(), to.c_str()); }
+    std::string pairLine() const { return from + " " + to + "\r\n"; }
+    void expectCounted(uint32_t files, double bytes) {
+        EXPECT_EQ(runState.filesProcessed, files);
+        EXPECT_EQ(runState.virtualFilesProcessed, files);
+        EXPECT_EQ(runState.totalFilesCopied, static_cast<int32_t>(files));
+        EXPECT_EQ(runState.bytesCopied, bytes);
+        EXPECT_EQ(runState.virtualBytesCopied, bytes);
+    }
+    std::string from = source("a.txt");
+    std::string to = target("a.txt");
+};
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    lstat(path.c_str(), &status);
+    return status.st_mode;
+}
+
+// ---- Contents, times, permissions, links ----
+
+class CopySizeTest : public CopyTest, public testing::WithParamInterface<size_t> {};
+
+TEST_P(CopySizeTest, ContentArrivesWholeAndIsCountedOnce) {
+    writeFile(from, blockPattern(GetParam()));
+    copy();
+    EXPECT_TRUE(readFile(to) == blockPattern(GetParam()));
+    EXPECT_EQ(logText(), pairLine());
+    expectCounted(1, static_cast<double>(GetParam()));
+    EXPECT_EQ(runState.filesCreated, 1u);
+    EXPECT_EQ(runState.totalFilesDeleted, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockBoundaries, CopySizeTest,
+                         testing::Values(0u, 1u, 131072u, 131073u, 262144u, 3u * 1048576u + 17u));
+
+TEST_F(CopyTest, TimesAndReadOnlyPermissionsAreCarried) {
+    writeFile(from, "contents");
+    timespec times[2] = {{999990000, 0}, {1000000000, 123456700}};
+    ASSERT_EQ(utimensat(AT_FDCWD, from.c_str(), times, 0), 0);
+    ASSERT_EQ(chmod(from.c_str(), 0444), 0);
+    copy();
+    struct stat status {};
+    ASSERT_EQ(stat(to.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0444u);
+    EXPECT_EQ(status.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(status.st_mtim.tv_nsec, 123456700);
+}
+
+TEST_F(CopyTest, SymbolicLinkBecomesALinkWithTheSameText) {
+    from = source("link"), to = target("link");
+    ASSERT_EQ(symlink("../elsewhere/x", from.c_str()), 0);
+    copy();
+    char text[64] = {};
+    ASSERT_TRUE(S_ISLNK(modeOf(to)));
+    ASSERT_GT(readlink(to.c_str(), text, sizeof text - 1), 0);
+    EXPECT_STREQ(text, "../elsewhere/x");
+    EXPECT_EQ(logText(), pairLine());
+}
+
+// ---- What stands at the target ----
+
+TEST_F(CopyTest, ReadOnlyTargetIsReplacedAndCountedAsDeleted) {
+    writeFile(from, "new contents");
+    writeFile(to, "old");
+    ASSERT_EQ(chmod(to.c_str(), 0444), 0);
+    copy();
+    EXPECT_EQ(readFile(to), "new contents");
+    EXPECT_EQ(modeOf(to) & 07777, modeOf(from) & 07777);
+    EXPECT_EQ(runState.totalFilesDeleted, 1);
+}
+
+TEST_F(CopyTest, LinkAtTheTargetIsRemovedNeverWrittenThrough) {
+    std::string outside = dir / "outside.txt";
+    writeFile(from, "backup data");
+    writeFile(outside, "must stay");
+    ASSERT_EQ(symlink(outside.c_str(), to.c_str()), 0);
+    runState.verbose = 1;
+    copy();
+    EXPECT_EQ(readFile(outside), "must stay");
+    EXPECT_TRUE(S_ISREG(modeOf(to)));
+    EXPECT_EQ(readFile(to), "backup data");
+    EXPECT_EQ(logText(), ": Removing " + to + "\r\n" + pairLine());
+}
+
+TEST_F(CopyTest, TargetHeldByAnotherProgramIsASharingViolation) {
+    writeFile(from, "new");
+    writeFile(to, "old");
+    ForeignLock holder(to, LOCK_SH);
+    copy();
+    EXPECT_EQ(readFile(to), "old");
+    EXPECT_EQ(logText(), ": KAZ - Sharing violation on old file  ERROR_SHARING_VIOLATION(32)\r\n: " +
+                             pairLine());
+    EXPECT_EQ(runState.exceptionCount, 1);
+    EXPECT_EQ(runState.busyList.count, 0);
+}
+
+TEST_F(CopyTest, MissingTargetFoldersAreMade) {
+    to = target("new/deeper/a.txt");
+    writeFile(from, "data");
+    copy();
+    EXPECT_EQ(readFile(to), "data");
+    EXPECT_EQ(runState.foldersCreated, 2u);
+}
+
+TEST_F(CopyTest, TargetFolderThatCannotBeMadeIsReported) {
+    writeFile(from, "data");
+    writeFile(target("file"), "a file, not a folder");
+    to = target("file/a.txt");
+    copy();
+    EXPECT_EQ(logText(), ": KAZ - Unable to create target folder  ERROR_PATH_NOT_FOUND(3)\r\n: " +
+                             pairLine());
+    EXPECT_EQ(runState.exceptionCount, 1);
+    expectCounted(0, 0);
+}
+
+// ---- Sources that cannot be opened, or change ----
+
+TEST_F(CopyTest, MissingSourceIsAnOpenErrorWithQuotedNames) {
+    from = source("gone file"), to = target("gone file");
+    copy();
+    EXPECT_EQ(logText(), ": KAZ - Error opening file  ERROR_FILE_NOT_FOUND(2)\r\n: \"" + from +
+                             "\" \"" + to + "\"\r\n");
+    EXPECT_EQ(runState.exceptionCount, 1);
+    EXPECT_EQ(runState.busySourceOpens, 1);
+}
+
+TEST_F(CopyTest, WithNoShareAnyLockMakesTheSourceBusy) {
+    writeFile(from, "data");
+    ForeignLock reader(from, LOCK_SH);
+    runState.noShare = 1;
+    copy();
+    ASSERT_EQ(runState.busyList.count, 1);
+    EXPECT_EQ(runState.busyList.entries[0].firstName, from);
+    EXPECT_EQ(runState.busyList.entries[0].secondName, to);
+    EXPECT_EQ(runState.busyList.entries[0].code, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(runState.busySourceOpens, 1);
+    EXPECT_EQ(logText(), "");
+    EXPECT_FALSE(fileExists(to));
+}
+
+TEST_F(CopyTest, LockedSourceGoesOnTheBusyList) {
+    writeFile(from, "data");
+    ForeignLock writer(from, LOCK_EX);
+    runState.debug = 1;
+    copy();
+    ASSERT_EQ(runState.busyList.count, 1);
+    EXPECT_EQ(runState.busyList.entries[0].code, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(runState.busySourceOpens, 1);
+    EXPECT_EQ(runState.exceptionCount, 0);
+    EXPECT_EQ(logText(), ": debug - line = 10, code = 32, ERROR_SHARING_VIOLATION\n"
+                         ": debug - line = 11, code = 32, ERROR_SHARING_VIOLATION\n"
+                         ": debug - line = 12, code = 32, ERROR_SHARING_VIOLATION\n");
+    EXPECT_FALSE(fileExists(to));
+}
+
+TEST_F(CopyTest, SourceOpenedSharedForWritingIsComparedAndCountedOnce) {
+    writeFile(from, blockPattern(300000));
+    ForeignLock writer(from, LOCK_EX);
+    // Free between the first and the second open attempt.
+    runState.delayOpen = 200;
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        writer.release();
+    });
+    runState.debug = 1;
+    copy();
+    releaser.join();
+    EXPECT_TRUE(readFile(to) == blockPattern(300000));
+    EXPECT_EQ(logText(), ": debug - line = 10, code = 32, ERROR_SHARING_VIOLATION\n" + pairLine());
+    expectCounted(1, 300000);
+}
+
+TEST_F(CopyTest, SourceChangedDuringTheCopyIsLeftForTheRetryPass) {
+    writeFile(from, blockPattern(4 * 131072));
+    runState.delaySource = 50;
+    std::thread appender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        writeFile(from, blockPattern(4 * 131072) + "more");
+    });
+    copy();
+    appender.join();
+    EXPECT_FALSE(fileExists(to));
+    ASSERT_EQ(runState.busyList.count, 1);
+    EXPECT_EQ(runState.busyList.entries[0].code, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(logText(), "");
+    expectCounted(0, 0);
+}
+
+// ---- Cancel ----
+
+TEST_F(CopyTest, CancelBeforeTheFirstBlockLeavesNoTarget) {
+    ForkingDeathTests forking;
+    writeFile(from, "data");
+    runState.cancelRequested = platform::kCancelConfirmed;
+    EXPECT_EXIT(copy(), testing::ExitedWithCode(1),
+                "^KAZ - message\nProgram terminated due to Cancel\n$");
+    EXPECT_FALSE(fileExists(to));
+}
+
+TEST_F(CopyTest, CancelDuringTheCopyDeletesThePartialTarget) {
+    ForkingDeathTests forking;
+    std::string reached = dir / "reached";
+    writeFile(from, blockPattern(20 * 131072));
+    runState.delaySource = 20;
+    EXPECT_EXIT(
+        {
+            std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (fileExists(to)) writeFile(reached, "copy under way");
+                runState.cancelRequested = platform::kCancelConfirmed;
+            }).detach();
+            copy();
+        },
+        testing::ExitedWithCode(1), "Program terminated due to Cancel");
+    EXPECT_EQ(readFile(reached), "copy under way");
+    EXPECT_FALSE(fileExists(to));
+    EXPECT_EQ(readFile(logPath), "");
+}
+
+// ---- Trial run and storage estimates ----
+
+TEST_F(CopyTest, TrialRunCountsAndLogsButCopiesNothing) {
+    to = target("sub/a.txt");
+    writeFile(from, blockPattern(500));
+    runState.trialRun = 1;
+    copy();
+    EXPECT_FALSE(fileExists(target("sub")));
+    EXPECT_EQ(logText(), pairLine());
+    expectCounted(1, 500);
+    EXPECT_EQ(runState.filesCreated, 0u);
+}
+
+TEST_F(CopyTest, TrialRunOfAVanishedSource) {
+    runState.trialRun = 1;
+    copy();
+    EXPECT_EQ(logText(), "Source file " + from + " dissappeared, nothing to copy\r\n");
+    ASSERT_EQ(runState.exceptionList.count, 1);
+    EXPECT_EQ(runState.exceptionList.entries[0].messageIndex, kSourceNotFound);
+    expectCounted(0, 0);
+}
+
+TEST_F(CopyTest, TrialRunTakesTheSizeOfFilesBeyondFourGigabytes) {
+    writeFile(from, "");
+    ASSERT_EQ(truncate(from.c_str(), (5ll << 30) + 100), 0);
+    runState.trialRun = 1;
+    copy();
+    EXPECT_EQ(runState.bytesCopied, 5.0 * 1073741824.0 + 100.0);
+    EXPECT_EQ(runState.estimatedClusters, 163840 + 1);  // 5 GiB / 32768, and the rest
+    EXPECT_EQ(runState.blocks1024, 33 * 163840 + 1);
+    EXPECT_EQ(runState.blocks512, 65 * 163840 + 1);
+}
+
+struct Estimate {
+    size_t size;
+    int32_t clusters, blocks1024, blocks512;
+};
+
+class EstimateTest : public CopyTest, public testing::WithParamInterface<Estimate> {};
+
+TEST_P(EstimateTest, CopyAddsTheEstimates) {
+    writeFile(from, blockPattern(GetParam().size));
+    copy();
+    EXPECT_EQ(runState.estimatedClusters, GetParam().clusters);
+    EXPECT_EQ(runState.blocks1024, GetParam().blocks1024);
+    EXPECT_EQ(runState.blocks512, GetParam().blocks512);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, EstimateTest,
+                         testing::Values(Estimate{0, 0, 0, 0}, Estimate{1, 1, 1, 1},
+                                         Estimate{500, 1, 1, 2}, Estimate{32768, 1, 33, 65},
+                                         Estimate{32769, 2, 34, 66},
+                                         Estimate{32768 + 960, 2, 34, 67},
+                                         Estimate{32768 + 961, 2, 35, 68}));
+
+// ---- The error report and the busy codes ----
+
+TEST_F(CopyTest, ErrorReportShapes) {
+    reportError("Plain", 0, 0, "s", "t");
+    reportError("Both", ERROR_DISK_FULL, kVerifyError, "s 1", "t");
+    EXPECT_EQ(logText(), ": KAZ - Plain  : s t\r\n"
+                         ": KAZ - Both  ERROR_DISK_FULL(112)\r\nVerify Error\r\n: \"s 1\" t\r\n");
+    ASSERT_EQ(runState.exceptionCount, 2);
+    EXPECT_EQ(runState.exceptionList.entries[1].code, ERROR_DISK_FULL);
+    EXPECT_EQ(runState.exceptionList.entries[1].messageIndex, kVerifyError);
+}
+
+TEST(BusyErrors, ExactlyTheSixteenCodes) {
+    int found = 0;
+    for (DWORD code = 0; code < 20000; ++code) found += isBusyError(code) ? 1 : 0;
+    EXPECT_EQ(found, 16);
+    for (DWORD code : {4u, 8u, 14u, 32u, 33u, 36u, 54u, 70u, 84u, 110u, 122u, 142u, 148u, 170u,
+                       212u, 1011u})
+        EXPECT_TRUE(isBusyError(code)) << code;
+}
+
+}  // namespace

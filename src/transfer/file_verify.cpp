@@ -1,0 +1,169 @@
+#include "transfer/file_verify.h"
+
+#include <cstring>
+
+#include "engine/path_checks.h"
+#include "report/fatal_message.h"
+#include "report/log_file.h"
+#include "report/progress.h"
+#include "report/run_state.h"
+#include "support/wait.h"
+#include "transfer/file_copy.h"
+
+namespace {
+
+constexpr DWORD kBlockSize = 131072;
+constexpr DWORD kOpenFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
+
+HANDLE openExisting(const char* path, DWORD access, DWORD share, DWORD flags) {
+    waitFor(runState.delayOpen);
+    return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+// Three ever more lenient attempts; the traces mark the second and third.
+HANDLE openForCompare(const char* path, int32_t secondTrace, int32_t thirdTrace) {
+    HANDLE file = openExisting(path, GENERIC_READ, FILE_SHARE_READ, kOpenFlags);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    writeDebugTrace(secondTrace);
+    file = openExisting(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        kOpenFlags);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    writeDebugTrace(thirdTrace);
+    return openExisting(path, GENERIC_READ, FILE_SHARE_READ,
+                        kOpenFlags | FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+bool isMissing(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+// Why one side could not be opened, recorded; the result verifyFile returns.
+int reportOpenFailure(DWORD code, const char* source, const char* target, bool sourceSide) {
+    if (isMissing(code)) {
+        addException(source, target, 0, sourceSide ? kSourceNotFound : kTargetNotFound);
+        writeLog(sourceSide ? ": Source file " : ": Target file ");
+        writeLogName(sourceSide ? source : target);
+        writeLog(" dissappeared, nothing to verify\r\n");
+        return 1;
+    }
+    if (isBusyError(code) && addBusyFile(source, target, code)) return 1;
+    reportError(sourceSide ? "Error opening source file" : "Error opening target file", code, 0,
+                source, target);
+    ++runState.busySourceOpens;
+    return 0;
+}
+
+// Both files, with what they said of themselves before they were read.
+struct ComparedPair {
+    HANDLE source;
+    HANDLE target;
+    BY_HANDLE_FILE_INFORMATION sourceInfo;
+    BY_HANDLE_FILE_INFORMATION targetInfo;
+
+    // Reading must leave the last-access times as they were; the last-write
+    // times are left alone, so that a change made meanwhile stays visible.
+    void restoreTimesAndClose() {
+        SetFileTime(source, nullptr, &sourceInfo.ftLastAccessTime, nullptr);
+        SetFileTime(target, nullptr, &targetInfo.ftLastAccessTime, nullptr);
+        closeBoth();
+    }
+    void closeBoth() {
+        CloseHandle(source);
+        CloseHandle(target);
+    }
+};
+
+bool sameSize(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow;
+}
+
+int countEqualPair(const char* source, const char* target) {
+    writeLogPair(source, target);
+    writeLog("\r\n");
+    ++runState.filesProcessed;
+    ++runState.virtualFilesProcessed;
+    ++runState.totalFilesCopied;
+    return 1;
+}
+
+// Compares block by block: 1 when equal or the source could not be read,
+// 0 for any other difference or failure. Closes both files.
+int compareContents(ComparedPair& pair, const char* source, const char* target) {
+    char* sourceBlock = runState.transferBuffer1;
+    char* targetBlock = runState.transferBuffer2;
+    for (;;) {
+        if (checkCancel()) {
+            pair.restoreTimesAndClose();
+            fatalMessage(1, "Program terminated due to Cancel");
+        }
+        waitFor(runState.delaySource);
+        DWORD sourceCount = 0;
+        if (!ReadFile(pair.source, sourceBlock, kBlockSize, &sourceCount, nullptr)) {
+            writeDebugTrace(7);
+            reportError("Error reading source file", GetLastError(), 0, source, target);
+            pair.restoreTimesAndClose();
+            return 1;
+        }
+        waitFor(runState.delayTarget);
+        DWORD targetCount = 0;
+        if (!ReadFile(pair.target, targetBlock, kBlockSize, &targetCount, nullptr)) {
+            writeDebugTrace(8);
+            reportError("Error reading file target", GetLastError(), 0, source, target);
+            pair.restoreTimesAndClose();
+            return 0;
+        }
+        if (sourceCount == 0 && targetCount == 0) break;
+        if (sourceCount != targetCount || std::memcmp(sourceBlock, targetBlock, sourceCount) != 0) {
+            reportError("Error source and target not the same", GetLastError(), 0, source, target);
+            pair.restoreTimesAndClose();
+            return 0;
+        }
+        addBytes(runState.bytesCopied, 0, sourceCount);
+        addBytes(runState.virtualBytesCopied, 0, sourceCount);
+        // Cancel is checked at the top of the loop, where the files are closed.
+        refreshProgressDisplay();
+        if (sourceCount < kBlockSize) break;
+    }
+    pair.restoreTimesAndClose();
+    return countEqualPair(source, target);
+}
+
+}  // namespace
+
+int verifyFile(const char* source, const char* target) {
+    ComparedPair pair{};
+    pair.source = openForCompare(source, 1, 2);
+    if (pair.source == INVALID_HANDLE_VALUE) {
+        writeDebugTrace(3);
+        return reportOpenFailure(GetLastError(), source, target, true);
+    }
+    pair.target = openForCompare(target, 4, 5);
+    if (pair.target == INVALID_HANDLE_VALUE) {
+        writeDebugTrace(6);
+        DWORD code = GetLastError();
+        CloseHandle(pair.source);
+        return reportOpenFailure(code, source, target, false);
+    }
+    setShownSource(source);
+    setShownTarget(target);
+    lookupFileInfo(pair.sourceInfo, source);
+    lookupFileInfo(pair.targetInfo, target);
+
+    if (!sameSize(pair.sourceInfo, pair.targetInfo)) {
+        pair.closeBoth();
+        addException(source, target, 0, kDifferentLength);
+        writeLog(": Source and Target file of different length\r\n");
+        writeLog(": Source: ");
+        writeLogName(source);
+        writeLog("\r\n");
+        return 0;
+    }
+    if (runState.trialRun) {
+        addBytes(runState.bytesCopied, pair.sourceInfo.nFileSizeHigh, pair.sourceInfo.nFileSizeLow);
+        addBytes(runState.virtualBytesCopied, pair.sourceInfo.nFileSizeHigh,
+                 pair.sourceInfo.nFileSizeLow);
+        pair.closeBoth();
+        return countEqualPair(source, target);
+    }
+    return compareContents(pair, source, target);
+}
