@@ -8,6 +8,7 @@
 int runApplication(int argc, char** argv) {
     platform::setProcessArguments(argc, argv);
     static ProgressDialog dialog;
+    platform::installCancelSignals(&runState.cancelRequested);
     if (!startWorker(&dialog)) return 1;
     return showDialogModal(dialog, runState.workerThread);
 }

@@ -1,5 +1,7 @@
 #include "shell/progress_dialog.h"
 
+#include "shell/progress_panel.h"
+
 HWND dialogWindow(ProgressDialog*) { return nullptr; }
 
 void setDialogTitle(ProgressDialog* dialog, const char* title) {
@@ -20,10 +22,22 @@ std::string dialogField(ProgressDialog* dialog, ProgressField field) {
     return dialog->fields[field];
 }
 
-void repaintDialog(ProgressDialog*) {}
+void repaintDialog(ProgressDialog* dialog) {
+    if (dialog == nullptr) return;
+    PanelFigures figures;
+    {
+        std::lock_guard<std::mutex> lock(dialog->mutex);
+        for (int i = 0; i < kProgressFieldCount; ++i) figures.fields[i] = dialog->fields[i];
+    }
+    figures.delayOpen = dialog->delayOpenValue.load();
+    figures.delaySource = dialog->delaySourceValue.load();
+    figures.delayTarget = dialog->delayTargetValue.load();
+    drawProgressPanel(figures);
+}
 
 void endDialog(ProgressDialog* dialog, int result) {
     if (dialog == nullptr) return;
+    closeProgressPanel();
     std::lock_guard<std::mutex> lock(dialog->mutex);
     dialog->ended = true;
     dialog->result = result;

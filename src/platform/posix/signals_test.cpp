@@ -1,0 +1,67 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Makes a new pseudo-terminal the controlling terminal of a new session.
+bool takeNewTerminal() {
+    if (setsid() < 0) return false;
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
+    const char* name = ptsname(master);
+    return name != nullptr && open(name, O_RDWR) >= 0;
+}
+
+}  // namespace
+
+TEST(CancelSignals, TerminateAndHangUpAreConfirmedAndRestartCalls) {
+    struct sigaction saved[3];
+    const int signals[3] = {SIGINT, SIGTERM, SIGHUP};
+    for (int i = 0; i < 3; ++i) sigaction(signals[i], nullptr, &saved[i]);
+    std::atomic<int32_t> flag{0};
+    platform::installCancelSignals(&flag);
+    raise(SIGHUP);
+    EXPECT_EQ(flag.load(), platform::kCancelConfirmed);
+    flag = 0;
+    raise(SIGTERM);
+    raise(SIGINT);  // never weakens a confirmed Cancel
+    EXPECT_EQ(flag.load(), platform::kCancelConfirmed);
+    for (int i = 0; i < 3; ++i) {
+        struct sigaction action {};
+        sigaction(signals[i], nullptr, &action);
+        EXPECT_NE(action.sa_flags & SA_RESTART, 0) << signals[i];
+        sigaction(signals[i], &saved[i], nullptr);
+    }
+}
+
+TEST(CancelSignalsDeathTest, InterruptWithoutATerminalStopsWithoutAsking) {
+    EXPECT_EXIT(
+        {
+            setsid();
+            static std::atomic<int32_t> flag{0};
+            platform::installCancelSignals(&flag);
+            raise(SIGINT);
+            _exit(flag.load());
+        },
+        testing::ExitedWithCode(platform::kCancelConfirmed), "");
+}
+
+TEST(CancelSignalsDeathTest, InterruptWithATerminalAsks) {
+    EXPECT_EXIT(
+        {
+            if (!takeNewTerminal()) _exit(99);
+            static std::atomic<int32_t> flag{0};
+            platform::installCancelSignals(&flag);
+            raise(SIGINT);
+            raise(SIGINT);
+            _exit(flag.load());
+        },
+        testing::ExitedWithCode(platform::kCancelAsk), "");
+}
