@@ -48,6 +48,7 @@ bool fileExists(const std::string& path) {
 }
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,7 +64,7 @@ std::string drain(int fd) {
 }
 }  // namespace
 
-KazProcess::KazProcess(const std::vector<std::string>& arguments)
+KazProcess::KazProcess(const std::vector<std::string>& arguments, int userId)
     : outFile_("/tmp/kaz-out-XXXXXX"), errFile_("/tmp/kaz-err-XXXXXX") {
     outFd_ = mkstemp(outFile_.data());
     errFd_ = mkstemp(errFile_.data());
@@ -80,6 +81,10 @@ KazProcess::KazProcess(const std::vector<std::string>& arguments)
         dup2(in, 0);
         dup2(outFd_, 1);
         dup2(errFd_, 2);
+        if (userId >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(userId)) != 0 ||
+                            setuid(static_cast<uid_t>(userId)) != 0)) {
+            _exit(126);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }

@@ -42,7 +42,8 @@ struct RunResult {
 // /dev/null and without a controlling terminal.
 class KazProcess {
 public:
-    explicit KazProcess(const std::vector<std::string>& arguments);
+    // With a user id, kaz runs as that user (the tests run as root in CI).
+    explicit KazProcess(const std::vector<std::string>& arguments, int userId = -1);
     ~KazProcess();
     void signal(int number);
     // Waits for the end and collects the output and exit code.
