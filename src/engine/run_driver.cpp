@@ -5,10 +5,13 @@
 #include <cstring>
 #include <string>
 
+#include "engine/copy_list.h"
 #include "engine/folder_maker.h"
 #include "engine/path_checks.h"
+#include "engine/reference_folder.h"
 #include "engine/run_summary.h"
 #include "engine/synchronize.h"
+#include "engine/verify_walk.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/progress.h"
@@ -95,17 +98,20 @@ void confirmRun(const char* sourcePattern, const char* targetPattern) {
 
 // The work of the mode; 0 when it ran to its end.
 int runMode(int mode, const char* sourcePattern, const char* targetPattern) {
-    if (mode != TreeToTree || runState.verify) {
-        // The verify walk, reference folders and copy lists are not part of
-        // this build yet: refuse instead of reporting work that never happened.
-        fatalMessage(1, "KAZ - this build cannot carry out this kind of run yet; nothing was "
-                        "changed.");
+    switch (mode) {
+        case TreeToTree: return walkFolderPair(sourcePattern, targetPattern);
+        case Script: return replayCopyList();
+        default: return runReferenceFolder(mode);
     }
-    checkTargetFolder(sourcePattern, targetPattern);
-    return synchronizeFolder(sourcePattern, targetPattern, 0);
 }
 
 }  // namespace
+
+int walkFolderPair(const char* sourcePattern, const char* targetPattern) {
+    if (runState.verify) return verifyFolder(sourcePattern, targetPattern, 0);
+    checkTargetFolder(sourcePattern, targetPattern);
+    return synchronizeFolder(sourcePattern, targetPattern, 0);
+}
 
 void checkTargetFolder(const char* sourcePattern, const char* targetPattern) {
     waitFor(runState.delayOpen);

@@ -7,3 +7,7 @@ int runDriver(int mode);
 // Before a synchronize walk: makes a missing target root, or ends the run
 // when the target cannot be used.
 void checkTargetFolder(const char* sourcePattern, const char* targetPattern);
+
+// One source and target pair: the verify walk, or the target folder check
+// and the synchronize walk.
+int walkFolderPair(const char* sourcePattern, const char* targetPattern);
