@@ -1,0 +1,91 @@
+#include "engine/verify_walk.h"
+
+#include <string>
+
+#include "engine/search_pattern.h"
+#include "report/fatal_message.h"
+#include "report/progress.h"
+#include "report/run_state.h"
+#include "run/exclude_filters.h"
+#include "run/run_entry.h"
+#include "support/wait.h"
+#include "transfer/file_copy.h"
+#include "transfer/file_verify.h"
+
+namespace {
+
+constexpr int kSourceCheckLine = 3179;
+constexpr int kTargetCheckLine = 3191;
+
+WIN32_FIND_DATAA& entryAt(int32_t index) { return runState.entryTable[index]; }
+
+// Stores the source folder's entries above base; returns the new top.
+int32_t listSource(SearchPattern& source, const char* targetPattern, int32_t base) {
+    waitFor(runState.delayOpen);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(source.pattern(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) return base;
+        fatalWithCode("MOXEL - Error in source path (", source.pattern(), code);
+    }
+    int32_t top = base;
+    do {
+        if (isListingEntry(entry) && !isExcluded(source.prefix(), entry)) {
+            if (!isFolder(entry)) ++runState.totalFilesConsidered;
+            ensureEntry(top);
+            entryAt(top++) = entry;
+        }
+    } while (FindNextFileA(find, &entry));
+    DWORD code = GetLastError();
+    FindClose(find);
+    // Files a cut-short listing never showed were not verified: say so.
+    if (code != ERROR_NO_MORE_FILES) {
+        reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
+    }
+    return top;
+}
+
+// Compares this folder's files and gathers its folders at the front of the
+// list; returns the end of the folders.
+int32_t verifyFiles(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
+    int32_t folderEnd = base;
+    for (int32_t i = base; i < top; ++i) {
+        WIN32_FIND_DATAA& entry = entryAt(i);
+        if (entry.cFileName[0] == '\0') continue;
+        if (isFolder(entry)) {
+            if (i != folderEnd) entryAt(folderEnd) = entry;
+            ++folderEnd;
+            continue;
+        }
+        verifyFile(source.withName(entry.cFileName), target.withName(entry.cFileName));
+    }
+    return folderEnd;
+}
+
+void showBoth(const char* sourcePattern, const char* targetPattern) {
+    setShownSource(sourcePattern);
+    setShownTarget(targetPattern);
+    refreshProgress();
+}
+
+}  // namespace
+
+int verifyFolder(const char* sourcePattern, const char* targetPattern, int32_t baseIndex) {
+    setShownSource(sourcePattern);
+    setShownTarget("");
+    refreshProgress();
+    SearchPattern source(sourcePattern, kSourceCheckLine);
+    SearchPattern target(targetPattern, kTargetCheckLine);
+    int32_t top = listSource(source, targetPattern, baseIndex);
+    showBoth(sourcePattern, targetPattern);
+    int32_t folderEnd = verifyFiles(source, target, baseIndex, top);
+    showBoth(sourcePattern, targetPattern);
+    for (int32_t i = baseIndex; i < folderEnd; ++i) {
+        std::string childSource = source.childPattern(entryAt(i).cFileName);
+        std::string childTarget = target.childPattern(entryAt(i).cFileName);
+        verifyFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
+    }
+    showBoth(sourcePattern, targetPattern);
+    return 0;
+}
