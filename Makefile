@@ -24,3 +24,8 @@ install: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Side-by-side benchmarks against cp, rsync and diff; writes docs/benchmarks.md.
+.PHONY: bench
+bench: build
+	@sh bench/bench.sh
