@@ -261,6 +261,10 @@ void copyForReal(const char* source, const char* target) {
     };
 
     char* buffer = runState.transferBuffer1;
+    // Blocks go through the kernel's copy offload while it serves this pair;
+    // from its first refusal on, plain reads and writes carry on, and they
+    // also finish (or report the failure of) the block it left.
+    bool offload = true;
     for (;;) {
         if (checkCancel()) {
             abandon();
@@ -268,20 +272,30 @@ void copyForReal(const char* source, const char* target) {
         }
         waitFor(runState.delaySource);
         DWORD count = 0;
-        if (!ReadFile(from, buffer, kBlockSize, &count, nullptr)) {
-            reportError("Error reading file", GetLastError(), 0, source, target);
-            abandon();
-            return;
+        const bool triedOffload = offload;
+        if (offload) {
+            waitFor(runState.delayTarget);
+            offload = platform::copyFileRange(from, to, kBlockSize, &count) != FALSE;
+        }
+        if (!offload) {
+            DWORD read = 0;
+            if (!ReadFile(from, buffer, kBlockSize - count, &read, nullptr)) {
+                reportError("Error reading file", GetLastError(), 0, source, target);
+                abandon();
+                return;
+            }
+            if (read == 0 && count == 0) break;
+            if (!triedOffload) waitFor(runState.delayTarget);
+            DWORD written = 0;
+            SetLastError(ERROR_SUCCESS);
+            if (!WriteFile(to, buffer, read, &written, nullptr) || written < read) {
+                reportWriteFailure(source, target, GetLastError());
+                abandon();
+                return;
+            }
+            count += read;
         }
         if (count == 0) break;
-        waitFor(runState.delayTarget);
-        DWORD written = 0;
-        SetLastError(ERROR_SUCCESS);
-        if (!WriteFile(to, buffer, count, &written, nullptr) || written < count) {
-            reportWriteFailure(source, target, GetLastError());
-            abandon();
-            return;
-        }
         addBytes(runState.bytesCopied, 0, count);
         addBytes(runState.virtualBytesCopied, 0, count);
         // Cancel is checked at the top of the loop, where the copy can tidy up.

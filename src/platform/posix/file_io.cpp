@@ -6,6 +6,7 @@
 
 #include "platform/posix/error_map.h"
 #include "platform/posix/file_handle.h"
+#include "platform/platform.h"
 
 namespace posix {
 
@@ -112,3 +113,34 @@ BOOL CloseHandle(HANDLE handle) {
     delete base;
     return err == 0 ? TRUE : failWithErrno(err);
 }
+
+namespace platform {
+
+BOOL copyFileRange(HANDLE source, HANDLE target, DWORD count, DWORD* copied) {
+    store(copied, 0);
+    FileHandle* from = fileHandle(source);
+    FileHandle* to = fileHandle(target);
+    if (from == nullptr || to == nullptr || from->isLink || to->isLink || !from->readable ||
+        !to->writable)
+        return failWithCode(ERROR_NOT_SUPPORTED);
+    DWORD done = 0;
+    while (done < count) {
+        ssize_t moved = copy_file_range(from->fd, nullptr, to->fd, nullptr, count - done, 0);
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved < 0) {
+            store(copied, done);
+            return failWithErrno(errno);
+        }
+        if (moved == 0) {
+            // Some file systems (procfs, sysfs, some FUSE) report an end at once
+            // where there is data; only a plain read can tell a true end there.
+            store(copied, done);
+            return done > 0 ? TRUE : failWithCode(ERROR_NOT_SUPPORTED);
+        }
+        done += static_cast<DWORD>(moved);
+    }
+    store(copied, done);
+    return TRUE;
+}
+
+}  // namespace platform
