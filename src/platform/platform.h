@@ -84,6 +84,17 @@ void installCancelSignals(std::atomic<int32_t>* flag);
 
 namespace platform {
 
+// When `path` is a shortcut to a folder (on POSIX a symbolic link whose
+// target is a folder), sets `folder` to that folder as an absolute local
+// path, without a separator at the end unless it is the root, and returns
+// true. Anything else (a plain file or folder, a link to a file, a dangling
+// link) gives false.
+bool readFolderShortcut(const char* path, std::string& folder);
+
+}  // namespace platform
+
+namespace platform {
+
 // Copies up to `count` bytes from the current position of `source` to the
 // current position of `target` inside the kernel (copy offload), advancing
 // both. TRUE: *copied bytes were copied, fewer than `count` only at the end of
