@@ -3,7 +3,7 @@ BUILD ?= build
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test demo install clean
+.PHONY: all build test test-asan demo install clean
 
 all: build
 
@@ -15,6 +15,14 @@ build: $(BUILD)/CMakeCache.txt
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite again, built with AddressSanitizer and UBSan.
+ASAN_BUILD ?= build-asan
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DKAZ_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS)
 
 demo: build
 	@sh tools/demo.sh $(BUILD)/kaz

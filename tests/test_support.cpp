@@ -8,13 +8,6 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
-// Death tests re-run the test binary instead of forking a threaded process.
-struct DeathTestStyle {
-    DeathTestStyle() { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-} deathTestStyle;
-}  // namespace
-
 TempDir::TempDir() {
     char name[] = "/tmp/kaz-test-XXXXXX";
     if (mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp failed");

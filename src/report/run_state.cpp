@@ -41,6 +41,11 @@ RunState::RunState() { std::memset(logBuffer, 0, sizeof logBuffer); }
 RunState::~RunState() {
     destroyList(exceptionList);
     destroyList(busyList);
+    for (int32_t i = 0; i < excludeCount; ++i) heapFree(excludeFilters[i]);
+    heapFree(excludeFilters);
+    heapFree(entryTable);
+    heapFree(transferBuffer1);
+    heapFree(transferBuffer2);
 }
 
 void RunState::clearSettings() {

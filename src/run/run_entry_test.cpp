@@ -11,7 +11,6 @@ protected:
     void SetUp() override { resetRunState(); }
     void TearDown() override {
         setHeapRefusal(-1);
-        std::free(runState.entryTable);
         resetRunState();
     }
 };

@@ -30,8 +30,6 @@ protected:
     }
     void TearDown() override {
         closeLog();
-        heapFree(runState.transferBuffer1);
-        heapFree(runState.transferBuffer2);
         resetRunState();
     }
     std::string logText() {
