@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "report/progress.h"
+#include "report/run_state.h"
 #include "support/failure_stops.h"
 
 namespace {
@@ -43,4 +45,12 @@ bool isListingEntry(const WIN32_FIND_DATAA& entry) {
     const char* name = entry.cFileName;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
     return (entry.dwFileAttributes & kVolumeLabel) == 0;
+}
+
+WIN32_FIND_DATAA& entryAt(int32_t index) { return runState.entryTable[index]; }
+
+void showPatterns(const char* sourcePattern, const char* targetPattern) {
+    setShownSource(sourcePattern);
+    setShownTarget(targetPattern);
+    refreshProgress();
 }

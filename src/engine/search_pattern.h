@@ -35,3 +35,10 @@ inline bool isFolder(const WIN32_FIND_DATAA& entry) {
 
 // False for "." and "..", and for volume labels: entries no walk acts on.
 bool isListingEntry(const WIN32_FIND_DATAA& entry);
+
+// An element of the entry table the walks share; the table may move when it
+// grows, so callers take a reference only while nothing can add entries.
+WIN32_FIND_DATAA& entryAt(int32_t index);
+
+// Shows what the walk works on and refreshes the progress display.
+void showPatterns(const char* sourcePattern, const char* targetPattern);

@@ -22,8 +22,6 @@ namespace {
 constexpr int kSourceCheckLine = 2833;
 constexpr int kTargetCheckLine = 2847;
 
-WIN32_FIND_DATAA& entryAt(int32_t index) { return runState.entryTable[index]; }
-
 struct NameHash {
     size_t operator()(const char* name) const { return platform::nameHash(name); }
 };
@@ -159,36 +157,26 @@ void carryFolderTime(SearchPattern& source, SearchPattern& target) {
     CloseHandle(folder);
 }
 
-void showBoth(const char* sourcePattern, const char* targetPattern) {
-    setShownSource(sourcePattern);
-    setShownTarget(targetPattern);
-    refreshProgress();
-}
-
 }  // namespace
 
 int synchronizeFolder(const char* sourcePattern, const char* targetPattern, int32_t baseIndex) {
-    setShownSource(sourcePattern);
-    setShownTarget("");
-    refreshProgress();
+    showPatterns(sourcePattern, "");
     SearchPattern source(sourcePattern, kSourceCheckLine);
     SearchPattern target(targetPattern, kTargetCheckLine);
     int32_t top = baseIndex;
     if (!listSource(source, targetPattern, baseIndex, top)) return 0;
     refreshProgress();
-    setShownSource("");
-    setShownTarget(targetPattern);
-    refreshProgress();
+    showPatterns("", targetPattern);
     compareTarget(source, target, baseIndex, top);
-    showBoth(sourcePattern, targetPattern);
+    showPatterns(sourcePattern, targetPattern);
     int32_t folderEnd = copyMissingFiles(source, target, baseIndex, top);
-    showBoth(sourcePattern, targetPattern);
+    showPatterns(sourcePattern, targetPattern);
     for (int32_t i = baseIndex; i < folderEnd; ++i) {
         std::string childSource = source.childPattern(entryAt(i).cFileName);
         std::string childTarget = target.childPattern(entryAt(i).cFileName);
         synchronizeFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
     }
-    showBoth(sourcePattern, targetPattern);
+    showPatterns(sourcePattern, targetPattern);
     if (!runState.trialRun) carryFolderTime(source, target);
     return 0;
 }

@@ -17,8 +17,6 @@ namespace {
 constexpr int kSourceCheckLine = 3179;
 constexpr int kTargetCheckLine = 3191;
 
-WIN32_FIND_DATAA& entryAt(int32_t index) { return runState.entryTable[index]; }
-
 // Stores the source folder's entries above base; returns the new top.
 int32_t listSource(SearchPattern& source, const char* targetPattern, int32_t base) {
     waitFor(runState.delayOpen);
@@ -63,29 +61,21 @@ int32_t verifyFiles(SearchPattern& source, SearchPattern& target, int32_t base, 
     return folderEnd;
 }
 
-void showBoth(const char* sourcePattern, const char* targetPattern) {
-    setShownSource(sourcePattern);
-    setShownTarget(targetPattern);
-    refreshProgress();
-}
-
 }  // namespace
 
 int verifyFolder(const char* sourcePattern, const char* targetPattern, int32_t baseIndex) {
-    setShownSource(sourcePattern);
-    setShownTarget("");
-    refreshProgress();
+    showPatterns(sourcePattern, "");
     SearchPattern source(sourcePattern, kSourceCheckLine);
     SearchPattern target(targetPattern, kTargetCheckLine);
     int32_t top = listSource(source, targetPattern, baseIndex);
-    showBoth(sourcePattern, targetPattern);
+    showPatterns(sourcePattern, targetPattern);
     int32_t folderEnd = verifyFiles(source, target, baseIndex, top);
-    showBoth(sourcePattern, targetPattern);
+    showPatterns(sourcePattern, targetPattern);
     for (int32_t i = baseIndex; i < folderEnd; ++i) {
         std::string childSource = source.childPattern(entryAt(i).cFileName);
         std::string childTarget = target.childPattern(entryAt(i).cFileName);
         verifyFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
     }
-    showBoth(sourcePattern, targetPattern);
+    showPatterns(sourcePattern, targetPattern);
     return 0;
 }
