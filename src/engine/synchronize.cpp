@@ -38,9 +38,9 @@ NameIndex indexSourceList(int32_t base, int32_t top) {
     return index;
 }
 
-// Stores the source folder's entries above base; returns false when the
+// Stores the source folder's entries from top upward; returns false when the
 // folder could not be listed to its end, so that its target is left alone.
-bool listSource(SearchPattern& source, const char* targetPattern, int32_t base, int32_t& top) {
+bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(source.pattern(), &entry);
@@ -164,7 +164,7 @@ int synchronizeFolder(const char* sourcePattern, const char* targetPattern, int3
     SearchPattern source(sourcePattern, kSourceCheckLine);
     SearchPattern target(targetPattern, kTargetCheckLine);
     int32_t top = baseIndex;
-    if (!listSource(source, targetPattern, baseIndex, top)) return 0;
+    if (!listSource(source, targetPattern, top)) return 0;
     refreshProgress();
     showPatterns("", targetPattern);
     compareTarget(source, target, baseIndex, top);
