@@ -99,7 +99,7 @@ int runReferenceFolder(int mode) {
         // folder would copy into itself, and a restore from a folder the
         // backup lacks would empty the linked folder.
         checkPathRelation(source.c_str(), target.c_str());
-        if (walkFolderPair(source.c_str(), target.c_str()) != 0) return 1;
+        if (walkFolderPair(source.c_str(), target.c_str(), mode) != 0) return 1;
     } while (FindNextFileA(runState.referenceFind, &entry));
     return 0;
 }

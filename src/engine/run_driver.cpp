@@ -99,7 +99,7 @@ void confirmRun(const char* sourcePattern, const char* targetPattern) {
 // The work of the mode; 0 when it ran to its end.
 int runMode(int mode, const char* sourcePattern, const char* targetPattern) {
     switch (mode) {
-        case TreeToTree: return walkFolderPair(sourcePattern, targetPattern);
+        case TreeToTree: return walkFolderPair(sourcePattern, targetPattern, TreeToTree);
         case Script: return replayCopyList();
         default: return runReferenceFolder(mode);
     }
@@ -107,13 +107,13 @@ int runMode(int mode, const char* sourcePattern, const char* targetPattern) {
 
 }  // namespace
 
-int walkFolderPair(const char* sourcePattern, const char* targetPattern) {
+int walkFolderPair(const char* sourcePattern, const char* targetPattern, int mode) {
     if (runState.verify) return verifyFolder(sourcePattern, targetPattern, 0);
-    checkTargetFolder(sourcePattern, targetPattern);
+    checkTargetFolder(sourcePattern, targetPattern, mode);
     return synchronizeFolder(sourcePattern, targetPattern, 0);
 }
 
-void checkTargetFolder(const char* sourcePattern, const char* targetPattern) {
+void checkTargetFolder(const char* sourcePattern, const char* targetPattern, int mode) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(targetPattern, &entry);
@@ -127,8 +127,10 @@ void checkTargetFolder(const char* sourcePattern, const char* targetPattern) {
         makeTargetFolder(sourcePattern, targetPattern, runState.sourceArg.text())) {
         return;
     }
+    // Each mode has its own trace point; restoring a reference folder none.
     SetLastError(code);
-    writeDebugTrace(18);
+    if (mode == TreeToTree) writeDebugTrace(18);
+    if (mode == ReferenceToTree) writeDebugTrace(19);
     fatalWithCode("Error in destination path (", targetPattern, GetLastError());
 }
 

@@ -6,8 +6,8 @@ int runDriver(int mode);
 
 // Before a synchronize walk: makes a missing target root, or ends the run
 // when the target cannot be used.
-void checkTargetFolder(const char* sourcePattern, const char* targetPattern);
+void checkTargetFolder(const char* sourcePattern, const char* targetPattern, int mode);
 
 // One source and target pair: the verify walk, or the target folder check
 // and the synchronize walk.
-int walkFolderPair(const char* sourcePattern, const char* targetPattern);
+int walkFolderPair(const char* sourcePattern, const char* targetPattern, int mode);

@@ -69,7 +69,8 @@ void writeLogNumber(int32_t value) {
 }
 
 void writeLogName(const char* name) {
-    if (name != nullptr && std::strpbrk(name, " +,;=[]") != nullptr) {
+    // A tab separates names in a copy list as a blank does, so it is quoted too.
+    if (name != nullptr && std::strpbrk(name, " +,;=[]\t") != nullptr) {
         writeLog3("\"", name, "\"");
     } else {
         writeLog(name);

@@ -82,14 +82,14 @@ TEST_F(LogFileTest, NumbersNamesAndPairs) {
     writeLog("\r\n");
     writeLogPair("plain/name", "with blank");
     writeLog("\r\n");
-    for (const char* name : {"a+b", "a,b", "a;b", "a=b", "a[b", "a]b", "a-b_c.d"}) {
+    for (const char* name : {"a+b", "a,b", "a;b", "a=b", "a[b", "a]b", "a\tb", "a-b_c.d"}) {
         writeLogName(name);
         writeLog("|");
     }
     closeLog();
     EXPECT_EQ(readFile(log),
               "0 -42 -2147483648\r\nplain/name \"with blank\"\r\n"
-              "\"a+b\"|\"a,b\"|\"a;b\"|\"a=b\"|\"a[b\"|\"a]b\"|a-b_c.d|");
+              "\"a+b\"|\"a,b\"|\"a;b\"|\"a=b\"|\"a[b\"|\"a]b\"|\"a\tb\"|a-b_c.d|");
 }
 
 TEST_F(LogFileTest, DebugTraceOnlyWithTheSwitchAndEndsInALineFeed) {
