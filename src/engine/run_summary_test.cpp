@@ -13,20 +13,17 @@
 #include "report/progress_text.h"
 #include "report/run_state.h"
 #include "shell/progress_dialog.h"
-#include "shell/progress_panel.h"
 #include "support/heap.h"
 #include "test_support.h"
 
 namespace {
 
-void drawNowhere(const char*, size_t) {}
 
 class EndReport : public testing::Test {
 protected:
     void SetUp() override {
         resetRunState();
         progressMemory = ProgressMemory{};
-        setPanelWriter(drawNowhere);
         runState.progressDialog = &dialog;
         runState.logFileName.assign(log.c_str());
         openLog();
@@ -34,8 +31,6 @@ protected:
     }
     void TearDown() override {
         closeLog();
-        closeProgressPanel();
-        setPanelWriter(nullptr);
         runState.scriptHandle = INVALID_HANDLE_VALUE;
         resetRunState();
         progressMemory = ProgressMemory{};

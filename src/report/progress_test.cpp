@@ -11,12 +11,10 @@
 #include "report/progress_text.h"
 #include "report/run_state.h"
 #include "shell/progress_dialog.h"
-#include "shell/progress_panel.h"
 #include "test_support.h"
 
 namespace {
 
-void drawNowhere(const char*, size_t) {}
 
 int questions = 0;
 std::string lastQuestion;
@@ -39,7 +37,6 @@ protected:
     void SetUp() override {
         resetRunState();
         progressMemory = ProgressMemory{};
-        setPanelWriter(drawNowhere);
         runState.progressDialog = &dialog;
         questions = 0;
         answer = IDNO;
@@ -47,9 +44,7 @@ protected:
         platform::setMessageBoxPresenter(presentQuestion);
     }
     void TearDown() override {
-        closeProgressPanel();
         platform::setMessageBoxPresenter(nullptr);
-        setPanelWriter(nullptr);
         resetRunState();
         progressMemory = ProgressMemory{};
     }

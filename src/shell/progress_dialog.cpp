@@ -1,6 +1,213 @@
 #include "shell/progress_dialog.h"
 
+#include <condition_variable>
+
+#include "platform/platform.h"
+#include "report/run_state.h"
 #include "shell/progress_panel.h"
+
+namespace {
+
+constexpr int kKeyWaitMs = 200;
+constexpr int kStartWaitMs = 50;
+
+// A message box (or the closing report's turn) on its way from the worker
+// to the UI thread, which owns the terminal while the panel is up.
+struct PanelRequest {
+    bool pending = false;
+    bool shown = false;
+    bool finish = false;
+    bool question = false;
+    std::string text, caption;
+    bool answered = false;
+    int answer = 0;
+};
+
+std::mutex requestMutex;
+std::condition_variable requestAnswered;
+PanelRequest request;
+
+// The UI thread draws the panel (standard error is a terminal).
+std::atomic<bool> panelWanted{false};
+// The panel has figures to show: boxes now go into it.
+std::atomic<bool> panelLive{false};
+// The panel has stepped aside for good (the closing report).
+std::atomic<bool> panelFinished{false};
+std::atomic<unsigned> repaintCount{0};
+
+int askUiThread(const PanelRequest& asked) {
+    std::unique_lock<std::mutex> lock(requestMutex);
+    request = asked;
+    request.pending = true;
+    platform::wakePanelTerminal();
+    requestAnswered.wait(lock, [] { return request.answered; });
+    request.pending = false;
+    return request.answer;
+}
+
+void answerRequest(int answer) {
+    std::lock_guard<std::mutex> lock(requestMutex);
+    request.answered = true;
+    request.answer = answer;
+    requestAnswered.notify_all();
+}
+
+int presentInPanel(const char* text, const char* caption, UINT type) {
+    if (!panelLive.load()) return platform::plainMessageBox(text, caption, type);
+    PanelRequest box;
+    box.text = text;
+    box.caption = caption;
+    box.question = (type & 0x0Fu) == MB_YESNO;
+    return askUiThread(box);
+}
+
+void stepAsideForReport() {
+    if (!panelLive.load()) return;
+    PanelRequest finish;
+    finish.finish = true;
+    askUiThread(finish);
+}
+
+PanelFigures snapshot(ProgressDialog& dialog) {
+    PanelFigures figures;
+    std::lock_guard<std::mutex> lock(dialog.mutex);
+    figures.title = dialog.title;
+    for (int i = 0; i < kProgressFieldCount; ++i) figures.fields[i] = dialog.fields[i];
+    return figures;
+}
+
+void send(const std::string& bytes) {
+    if (!bytes.empty()) platform::writePanelTerminal(bytes.data(), bytes.size());
+}
+
+bool workerEnded(HANDLE worker, DWORD waitMs) {
+    return WaitForSingleObject(worker, waitMs) == WAIT_OBJECT_0;
+}
+
+// The panel on the UI thread: keys, boxes and drawing until the worker ends
+// or the closing report needs the terminal.
+class PanelLoop {
+public:
+    PanelLoop(ProgressDialog& dialog, HANDLE worker) : dialog_(dialog), worker_(worker) {}
+
+    void run() {
+        while (!panelLive.load()) {
+            if (workerEnded(worker_, kStartWaitMs)) return;
+        }
+        if (!platform::openPanelTerminal()) {
+            stepAside();
+            return;
+        }
+        while (!workerEnded(worker_, 0)) {
+            platform::KeyPress press = platform::readPanelKey(kKeyWaitMs);
+            if (press.key == platform::PanelKey::Resized) {
+                painter_.redrawAll();
+            } else if (press.key != platform::PanelKey::None) {
+                carryOut(controls_.key(press));
+            }
+            if (takeRequest()) return;
+            draw();
+        }
+        figures_ = snapshot(dialog_);
+        stepAside();
+    }
+
+private:
+    void carryOut(const KeyOutcome& outcome) {
+        if (outcome.bell) send("\a");
+        if (outcome.cancel) {
+            // A confirmed Cancel (SIGTERM) is never turned back into a question.
+            int32_t none = 0;
+            runState.cancelRequested.compare_exchange_strong(none, platform::kCancelAsk);
+        }
+        if (outcome.delaysTaken) {
+            dialog_.delayOpenValue = outcome.delays[0];
+            dialog_.delaySourceValue = outcome.delays[1];
+            dialog_.delayTargetValue = outcome.delays[2];
+        }
+        if (outcome.answer != 0) answerRequest(outcome.answer);
+    }
+
+    // True when the panel has stepped aside.
+    bool takeRequest() {
+        std::unique_lock<std::mutex> lock(requestMutex);
+        if (!request.pending || request.answered) return false;
+        if (request.finish) {
+            lock.unlock();
+            figures_ = snapshot(dialog_);
+            stepAside();
+            answerRequest(0);
+            return true;
+        }
+        if (!request.shown) {
+            request.shown = true;
+            controls_.showBox(request.caption, request.text, request.question);
+            if (!request.question) {
+                request.answered = true;
+                request.answer = IDOK;
+                requestAnswered.notify_all();
+            }
+        } else if (controls_.questionOpen() &&
+                   runState.cancelRequested.load() == platform::kCancelConfirmed) {
+            // SIGTERM or SIGHUP while a question waits: the run is to end, so
+            // the question is answered as it is without anyone to answer it.
+            controls_.closeBox();
+            request.answered = true;
+            request.answer = IDNO;
+            requestAnswered.notify_all();
+        }
+        return false;
+    }
+
+    void draw() {
+        unsigned count = repaintCount.load();
+        if (count != seenRepaints_) {
+            seenRepaints_ = count;
+            figures_ = snapshot(dialog_);
+        }
+        int32_t values[3] = {dialog_.delayOpenValue.load(), dialog_.delaySourceValue.load(),
+                             dialog_.delayTargetValue.load()};
+        controls_.followValues(values);
+        auto rows = static_cast<size_t>(platform::panelTerminalRows());
+        send(painter_.paint(controls_.screen(figures_, rows > 1 ? rows - 1 : 1)));
+    }
+
+    // The last figures stay on the terminal, with the last notice under them
+    // (a fatal message); boxes are plain from now on.
+    void stepAside() {
+        panelFinished = true;
+        panelLive = false;
+        send(painter_.paint(controls_.screen(figures_)));
+        send(painter_.close());
+        platform::closePanelTerminal();
+        // A box that came in meanwhile is answered the plain way.
+        std::unique_lock<std::mutex> lock(requestMutex);
+        if (request.pending && !request.answered && !request.finish) {
+            std::string text = request.text, caption = request.caption;
+            bool question = request.question;
+            lock.unlock();
+            answerRequest(platform::plainMessageBox(text.c_str(), caption.c_str(),
+                                                    question ? MB_YESNO : MB_OK));
+        }
+    }
+
+    ProgressDialog& dialog_;
+    HANDLE worker_;
+    PanelControls controls_;
+    PanelPainter painter_;
+    PanelFigures figures_;
+    unsigned seenRepaints_ = ~0u;
+};
+
+bool anyField(ProgressDialog& dialog) {
+    std::lock_guard<std::mutex> lock(dialog.mutex);
+    for (const std::string& field : dialog.fields) {
+        if (!field.empty()) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 HWND dialogWindow(ProgressDialog*) { return nullptr; }
 
@@ -23,31 +230,41 @@ std::string dialogField(ProgressDialog* dialog, ProgressField field) {
 }
 
 void repaintDialog(ProgressDialog* dialog) {
-    if (dialog == nullptr) return;
-    PanelFigures figures;
-    {
-        std::lock_guard<std::mutex> lock(dialog->mutex);
-        for (int i = 0; i < kProgressFieldCount; ++i) figures.fields[i] = dialog->fields[i];
-    }
-    figures.delayOpen = dialog->delayOpenValue.load();
-    figures.delaySource = dialog->delaySourceValue.load();
-    figures.delayTarget = dialog->delayTargetValue.load();
-    drawProgressPanel(figures);
+    if (dialog == nullptr || !panelWanted.load()) return;
+    // The panel appears with the first figures, not before: a run that ends
+    // on its command line shows its message plainly.
+    if (!panelFinished.load() && anyField(*dialog)) panelLive = true;
+    repaintCount.fetch_add(1);
+    platform::wakePanelTerminal();
 }
 
 void endDialog(ProgressDialog* dialog, int result) {
     if (dialog == nullptr) return;
-    closeProgressPanel();
-    std::lock_guard<std::mutex> lock(dialog->mutex);
-    dialog->ended = true;
-    dialog->result = result;
+    {
+        std::lock_guard<std::mutex> lock(dialog->mutex);
+        dialog->ended = true;
+        dialog->result = result;
+    }
+    platform::wakePanelTerminal();
 }
 
-int showDialogModal(ProgressDialog&, HANDLE worker) {
+int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
+    bool terminal = platform::standardErrorIsTerminal();
+    if (terminal) {
+        panelWanted = true;
+        platform::setMessageBoxPresenter(presentInPanel);
+        platform::setReportHook(stepAsideForReport);
+    }
     ResumeThread(worker);
+    if (terminal) PanelLoop(dialog, worker).run();
     // The worker ends the dialog and then itself; an assertion stop ends only
     // the worker. Either way the run is over when the worker is.
     WaitForSingleObject(worker, INFINITE);
+    if (terminal) {
+        platform::setMessageBoxPresenter(nullptr);
+        platform::setReportHook(nullptr);
+        panelWanted = false;
+    }
     DWORD exitCode = 1;
     GetExitCodeThread(worker, &exitCode);
     return static_cast<int>(exitCode);

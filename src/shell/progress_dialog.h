@@ -47,7 +47,8 @@ void setDialogTitle(ProgressDialog* dialog, const char* title);
 void setDialogField(ProgressDialog* dialog, ProgressField field, const char* text);
 // The text a field shows now (empty without a dialog).
 std::string dialogField(ProgressDialog* dialog, ProgressField field);
-// Draws the final state at once (the worker calls it before ending).
+// Asks for the figures to be drawn now (at most once a second, or forced);
+// the worker calls it after each refresh that updated them and before ending.
 void repaintDialog(ProgressDialog* dialog);
 void endDialog(ProgressDialog* dialog, int result);
 

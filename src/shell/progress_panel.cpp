@@ -1,78 +1,96 @@
 #include "shell/progress_panel.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <mutex>
-
-#include "platform/platform.h"
 
 namespace {
 
-constexpr const char* kNoWrap = "\x1b[?7l";
-constexpr const char* kWrap = "\x1b[?7h";
-constexpr const char* kClearLine = "\x1b[2K";
-constexpr const char* kClearToEnd = "\x1b[K";
+constexpr size_t kColumnWidth = 33;
+constexpr size_t kRightColumn = 40;
+constexpr size_t kCancelColumn = 63;
+constexpr size_t kDelaysRow = 10;
+constexpr const char* kCancelButton = "[ Cancel ]";
+constexpr const char* kBoxLabels[3] = {"Open", "Source", "Target"};
+constexpr const char* kNotAnInteger = "Please enter an integer.";
+constexpr const char* kOutOfRange = "Please enter an integer between -1 and 10000.";
+constexpr const char* kQuestionPrompt = "[y/n] ";
 
-std::mutex panelMutex;
-PanelWriter panelWriter = nullptr;
-PanelFigures shown;
-size_t linesOnScreen = 0;
-bool presenterInstalled = false;
+// A label and its value, the value right-aligned to the column's width.
+std::string labelled(const char* indent, const char* label, const std::string& value) {
+    std::string text = std::string(indent) + label;
+    size_t used = text.size() + value.size();
+    text.append(used < kColumnWidth ? kColumnWidth - used : 1, ' ');
+    return text + value;
+}
 
-// False when there is nowhere to draw.
-bool writeOut(const std::string& text) {
-    if (panelWriter != nullptr) {
-        panelWriter(text.data(), text.size());
-        return true;
+std::string twoColumns(const std::string& left, const std::string& right) {
+    std::string text = left;
+    text.resize(std::max(text.size() + 1, kRightColumn), ' ');
+    return text + right;
+}
+
+// Where the box of each delay starts on the delays row, and the row itself.
+std::string delaysRow(const std::string texts[3], size_t starts[3]) {
+    std::string row = "Delays";
+    for (int i = 0; i < 3; ++i) {
+        row += std::string(i == 0 ? "  " : "  ") + kBoxLabels[i] + " [";
+        starts[i] = row.size();
+        std::string shown = texts[i];
+        shown.resize(kDelayBoxWidth, ' ');
+        row += shown + "]";
     }
-    if (!platform::standardErrorIsTerminal()) return false;
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+    row.resize(kCancelColumn, ' ');
+    return row + kCancelButton;
+}
+
+// A whole number without anything around it, as the delay check reads it.
+bool readInteger(const std::string& text, long long& value) {
+    size_t at = text.empty() || text[0] != '-' ? 0 : 1;
+    if (at == text.size()) return false;
+    value = 0;
+    for (size_t i = at; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        // Far outside the range already; stops the growth.
+        if (value < 1000000000LL) value = value * 10 + (text[i] - '0');
+    }
+    if (at == 1) value = -value;
     return true;
 }
 
-int presentBelowPanel(const char* text, const char* caption, UINT type);
-
-void takeBoxes() {
-    if (presenterInstalled) return;
-    platform::setMessageBoxPresenter(presentBelowPanel);
-    presenterInstalled = true;
-}
-
-void giveBackBoxes() {
-    if (!presenterInstalled) return;
-    platform::setMessageBoxPresenter(nullptr);
-    presenterInstalled = false;
-}
-
-// A box is written below the panel and stays readable: the panel is not
-// rewritten over it, the next draw starts a new one below the box.
-int presentBelowPanel(const char* text, const char* caption, UINT type) {
-    {
-        std::lock_guard<std::mutex> lock(panelMutex);
-        if (linesOnScreen != 0) {
-            // Wipes what the terminal echoed below the panel (a "^C").
-            writeOut(std::string("\r") + kClearLine);
-            linesOnScreen = 0;
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines(1);
+    for (char c : text) {
+        if (c == '\r') continue;
+        if (c == '\n') {
+            lines.emplace_back();
+        } else {
+            lines.back() += c == '\t' ? ' ' : c;
         }
-        giveBackBoxes();
     }
-    int answer = MessageBoxA(nullptr, text, caption, type);
-    std::lock_guard<std::mutex> lock(panelMutex);
-    takeBoxes();
-    return answer;
+    while (lines.size() > 1 && lines.back().empty()) lines.pop_back();
+    return lines;
 }
 
-bool anyField(const PanelFigures& figures) {
-    for (const std::string& field : figures.fields) {
-        if (!field.empty()) return true;
+bool plainAscii(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
     }
-    return false;
+    return true;
 }
 
-std::string row(const char* label, const std::string& value) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%-21s%12s", label, value.c_str());
-    return text;
+void appendLine(std::string& out, const ScreenLine& line, size_t from) {
+    if (line.markTo > line.markFrom && line.markTo <= line.text.size()) {
+        out += line.text.substr(from, line.markFrom - from);
+        out += "\x1b[7m" + line.text.substr(line.markFrom, line.markTo - line.markFrom) + "\x1b[27m";
+        out += line.text.substr(line.markTo);
+    } else {
+        out += line.text.substr(from);
+    }
+}
+
+void toColumn(std::string& out, size_t column) {
+    out += '\r';
+    if (column > 0) out += "\x1b[" + std::to_string(column) + "C";
 }
 
 }  // namespace
@@ -80,56 +98,289 @@ std::string row(const char* label, const std::string& value) {
 std::vector<std::string> panelLines(const PanelFigures& f) {
     auto field = [&f](ProgressField which) -> const std::string& { return f.fields[which]; };
     std::vector<std::string> lines;
+    lines.push_back(f.title);
     lines.push_back(field(kTopLineField));
-    lines.push_back("Actual                                 Virtual");
-    lines.push_back("  " + row("Files Processed", field(kFilesProcessedField)) + "      " +
-                    row("Files Processed", field(kVirtualFilesProcessedField)));
-    lines.push_back("  " + row("Megabytes Processed", field(kMegabytesField)) + "      " +
-                    row("Megabytes Processed", field(kVirtualMegabytesField)));
-    lines.push_back("  " + row("Files Created", field(kFilesCreatedField)) + "      " +
-                    row("Megabytes/Minute", field(kMegabytesPerMinuteField)));
-    lines.push_back("  " + row("Files Deleted", field(kFilesDeletedField)) + "      " +
-                    row("V-Compression Ratio", field(kCompressionRatioField)));
-    lines.push_back("  " + row("Folders Created", field(kFoldersCreatedField)) + "    " +
-                    row("Busy Files", field(kBusyFilesField)));
-    lines.push_back("  " + row("Folders Deleted", field(kFoldersDeletedField)) + "    " +
-                    row("Exception Files", field(kExceptionFilesField)));
-    char delays[128];
-    std::snprintf(delays, sizeof delays, "Delays  Open %d  Source %d  Target %d", f.delayOpen,
-                  f.delaySource, f.delayTarget);
-    char runTime[96];
-    std::snprintf(runTime, sizeof runTime, "Run Time %14s", field(kRunTimeField).c_str());
-    lines.push_back(std::string(runTime) + "    " + delays);
+    lines.push_back(twoColumns("Actual", "Virtual"));
+    lines.push_back(twoColumns(labelled("  ", "Files Processed", field(kFilesProcessedField)),
+                               labelled("  ", "Files Processed", field(kVirtualFilesProcessedField))));
+    lines.push_back(twoColumns(labelled("  ", "Megabytes Processed", field(kMegabytesField)),
+                               labelled("  ", "Megabytes Processed", field(kVirtualMegabytesField))));
+    lines.push_back(twoColumns(labelled("  ", "Files Created", field(kFilesCreatedField)),
+                               labelled("  ", "Megabytes/Minute", field(kMegabytesPerMinuteField))));
+    lines.push_back(twoColumns(labelled("  ", "Files Deleted", field(kFilesDeletedField)),
+                               labelled("  ", "V-Compression Ratio", field(kCompressionRatioField))));
+    lines.push_back(twoColumns(labelled("  ", "Folders Created", field(kFoldersCreatedField)),
+                               labelled("", "Busy Files", field(kBusyFilesField))));
+    lines.push_back(twoColumns(labelled("  ", "Folders Deleted", field(kFoldersDeletedField)),
+                               labelled("", "Exception Files", field(kExceptionFilesField))));
+    lines.push_back(twoColumns("", labelled("", "Run Time", field(kRunTimeField))));
     return lines;
 }
 
-void drawProgressPanel(const PanelFigures& figures) {
-    if (!anyField(figures)) return;
-    std::lock_guard<std::mutex> lock(panelMutex);
-    if (linesOnScreen != 0 && figures == shown) return;
-    std::vector<std::string> lines = panelLines(figures);
+void PanelControls::followValues(const int32_t values[3]) {
+    for (int i = 0; i < 3; ++i) {
+        values_[i] = values[i];
+        if (!boxes_[i].edited) boxes_[i].text = std::to_string(values[i]);
+    }
+}
+
+void PanelControls::showBox(const std::string& caption, const std::string& text, bool question) {
+    message_ = splitLines(text);
+    message_.insert(message_.begin(), caption);
+    if (question) message_.push_back(kQuestionPrompt);
+    question_ = question;
+}
+
+void PanelControls::closeBox() {
+    message_.clear();
+    question_ = false;
+}
+
+void PanelControls::focusBox(int box) {
+    for (DelayBox& b : boxes_) b.selected = false;
+    focus_ = static_cast<PanelFocus>(box);
+    // Entering a box selects its text, so typing replaces it.
+    boxes_[box].selected = true;
+}
+
+void PanelControls::moveFocus(int step) {
+    int next = (static_cast<int>(focus_) + step + kFocusCount) % kFocusCount;
+    if (next == kFocusCancel) {
+        for (DelayBox& b : boxes_) b.selected = false;
+        focus_ = kFocusCancel;
+    } else {
+        focusBox(next);
+    }
+}
+
+KeyOutcome PanelControls::typeInto(DelayBox& box, char c) {
+    KeyOutcome outcome;
+    bool digit = c >= '0' && c <= '9';
+    if (!digit && c != '-') {
+        outcome.bell = true;
+        return outcome;
+    }
+    std::string text = box.selected ? std::string() : box.text;
+    text += c;
+    // One minus sign, anywhere; no more than the box holds.
+    size_t minus = 0;
+    for (char t : text) minus += t == '-' ? 1 : 0;
+    if (minus > 1 || text.size() > kDelayBoxWidth) {
+        outcome.bell = true;
+        return outcome;
+    }
+    box.text = text;
+    box.edited = true;
+    box.selected = false;
+    return outcome;
+}
+
+// The spin arrows: one step from the number in the box, within the range.
+KeyOutcome PanelControls::step(DelayBox& box, int direction, int32_t current) {
+    long long value = current;
+    if (!readInteger(box.text, value)) value = current;
+    value = std::clamp<long long>(value, kDelayMinimum, kDelayMaximum);
+    value = std::clamp<long long>(value + direction, kDelayMinimum, kDelayMaximum);
+    box.text = std::to_string(value);
+    box.edited = true;
+    box.selected = false;
+    return {};
+}
+
+// Enter in a delay box: all three values are checked in order; the first
+// bad one keeps the focus with its text selected, and nothing is handed
+// over until all three are good.
+KeyOutcome PanelControls::validate() {
+    KeyOutcome outcome;
+    int32_t checked[3];
+    for (int i = 0; i < 3; ++i) {
+        long long value = 0;
+        const char* complaint = nullptr;
+        if (!readInteger(boxes_[i].text, value)) {
+            complaint = kNotAnInteger;
+        } else if (value < kDelayMinimum || value > kDelayMaximum) {
+            complaint = kOutOfRange;
+        }
+        if (complaint != nullptr) {
+            message_ = {complaint};
+            question_ = false;
+            focusBox(i);
+            return outcome;
+        }
+        checked[i] = static_cast<int32_t>(value);
+    }
+    outcome.delaysTaken = true;
+    for (int i = 0; i < 3; ++i) {
+        outcome.delays[i] = values_[i] = checked[i];
+        boxes_[i] = DelayBox{std::to_string(checked[i]), false, false};
+    }
+    focus_ = kFocusCancel;
+    return outcome;
+}
+
+KeyOutcome PanelControls::key(const platform::KeyPress& press) {
+    using platform::PanelKey;
+    KeyOutcome outcome;
+    if (question_) {
+        char c = press.key == PanelKey::Character ? press.character : 0;
+        if (c == 'y' || c == 'Y' || c == 'n' || c == 'N') {
+            outcome.answer = c == 'y' || c == 'Y' ? IDYES : IDNO;
+            closeBox();
+        } else {
+            outcome.bell = true;
+        }
+        return outcome;
+    }
+    // A notice stays until the next key.
+    message_.clear();
+    bool inBox = focus_ != kFocusCancel;
+    switch (press.key) {
+        case PanelKey::Tab:
+        case PanelKey::Right: moveFocus(1); break;
+        case PanelKey::BackTab:
+        case PanelKey::Left: moveFocus(-1); break;
+        case PanelKey::Up:
+        case PanelKey::Down:
+            if (inBox) return step(boxes_[focus_], press.key == PanelKey::Up ? 1 : -1, values_[focus_]);
+            moveFocus(press.key == PanelKey::Up ? -1 : 1);
+            break;
+        case PanelKey::Escape: outcome.cancel = true; break;
+        case PanelKey::Enter:
+            if (inBox) return validate();
+            break;
+        case PanelKey::Backspace:
+            if (!inBox) {
+                outcome.bell = true;
+            } else {
+                DelayBox& box = boxes_[focus_];
+                if (box.selected) box.text.clear();
+                else if (!box.text.empty()) box.text.pop_back();
+                box.selected = false;
+                box.edited = true;
+            }
+            break;
+        case PanelKey::Character:
+            if (inBox) return typeInto(boxes_[focus_], press.character);
+            // The space bar presses the focused button.
+            if (press.character == ' ') outcome.cancel = true;
+            else outcome.bell = true;
+            break;
+        case PanelKey::Other: outcome.bell = true; break;
+        default: break;
+    }
+    return outcome;
+}
+
+PanelScreen PanelControls::screen(const PanelFigures& figures, size_t maxRows) const {
+    PanelScreen screen;
+    for (const std::string& line : panelLines(figures)) screen.lines.push_back({line});
+    std::string texts[3];
+    size_t starts[3];
+    for (int i = 0; i < 3; ++i) texts[i] = boxes_[i].text;
+    ScreenLine delays{delaysRow(texts, starts)};
+    if (focus_ == kFocusCancel) {
+        delays.markFrom = kCancelColumn;
+        delays.markTo = kCancelColumn + std::string(kCancelButton).size();
+    } else {
+        const DelayBox& box = boxes_[focus_];
+        if (box.selected) {
+            delays.markFrom = starts[focus_];
+            delays.markTo = starts[focus_] + box.text.size();
+        }
+        screen.cursorRow = static_cast<int>(kDelaysRow);
+        screen.cursorColumn = starts[focus_] + std::min(box.text.size(), kDelayBoxWidth);
+    }
+    screen.lines.push_back(delays);
+    // A message taller than the terminal loses its middle lines, never its
+    // first one (the caption) or its last one (the question).
+    std::vector<std::string> message = message_;
+    size_t room = maxRows > screen.lines.size() ? maxRows - screen.lines.size() : 0;
+    while (message.size() > room && message.size() > 2) message.erase(message.end() - 2);
+    for (const std::string& line : message) screen.lines.push_back({line});
+    if (question_) {
+        screen.cursorRow = static_cast<int>(screen.lines.size() - 1);
+        screen.cursorColumn = screen.lines.back().text.size();
+    }
+    return screen;
+}
+
+void PanelPainter::redrawAll() { fresh_ = true; }
+
+void PanelPainter::moveTo(std::string& out, size_t row) {
+    if (row >= existing_) {
+        if (row_ != existing_ - 1) moveTo(out, existing_ - 1);
+        for (; existing_ <= row; ++existing_) out += "\n";
+        row_ = row;
+        return;
+    }
+    if (row < row_) out += "\x1b[" + std::to_string(row_ - row) + "A";
+    if (row > row_) out += "\x1b[" + std::to_string(row - row_) + "B";
+    row_ = row;
+}
+
+std::string PanelPainter::paint(const PanelScreen& screen) {
     // Without wrapping a long path is cut at the edge instead of pushing the
     // lines below it down, which would break the rewrite in place.
-    std::string out = kNoWrap;
-    if (linesOnScreen != 0) out += "\x1b[" + std::to_string(linesOnScreen) + "A";
-    // Each line from its first column: a question answered without a line
-    // end leaves the cursor after its prompt.
-    for (const std::string& line : lines) out += std::string("\r") + kClearLine + line + "\n";
-    out += kClearToEnd;
-    out += kWrap;
-    if (!writeOut(out)) return;
-    shown = figures;
-    linesOnScreen = lines.size();
-    takeBoxes();
+    std::string out = "\x1b[?25l\x1b[?7l";
+    if (fresh_ && painted_) {
+        moveTo(out, 0);
+        out += "\r\x1b[J";
+    }
+    if (fresh_) shown_.clear();
+    for (size_t row = 0; row < screen.lines.size(); ++row) {
+        const ScreenLine& line = screen.lines[row];
+        if (row < shown_.size() && shown_[row] == line) continue;
+        moveTo(out, row);
+        const ScreenLine* old = row < shown_.size() ? &shown_[row] : nullptr;
+        bool spans = old != nullptr && old->markTo == old->markFrom && line.markTo == line.markFrom &&
+                     plainAscii(old->text) && plainAscii(line.text);
+        if (!spans) {
+            out += '\r';
+            appendLine(out, line, 0);
+            out += "\x1b[K";
+            continue;
+        }
+        // Only the bytes that changed, on lines where a byte is a column.
+        const std::string& a = old->text;
+        const std::string& b = line.text;
+        size_t from = 0;
+        while (from < a.size() && from < b.size() && a[from] == b[from]) ++from;
+        toColumn(out, from);
+        if (a.size() == b.size()) {
+            size_t to = b.size();
+            while (to > from && a[to - 1] == b[to - 1]) --to;
+            out += b.substr(from, to - from);
+        } else {
+            out += b.substr(from) + "\x1b[K";
+        }
+    }
+    if (screen.lines.size() < shown_.size()) {
+        moveTo(out, screen.lines.size());
+        out += "\r\x1b[J";
+    }
+    shown_ = screen.lines;
+    fresh_ = false;
+    painted_ = true;
+    if (screen.cursorRow >= 0) {
+        moveTo(out, static_cast<size_t>(screen.cursorRow));
+        toColumn(out, screen.cursorColumn);
+        out += "\x1b[?25h";
+    } else {
+        moveTo(out, shown_.size());
+        out += '\r';
+    }
+    return out;
 }
 
-void closeProgressPanel() {
-    std::lock_guard<std::mutex> lock(panelMutex);
-    giveBackBoxes();
-    linesOnScreen = 0;
-}
-
-void setPanelWriter(PanelWriter writer) {
-    std::lock_guard<std::mutex> lock(panelMutex);
-    panelWriter = writer;
+std::string PanelPainter::close() {
+    std::string out;
+    if (!painted_) return out;
+    moveTo(out, shown_.size());
+    out += "\r\x1b[?25h\x1b[?7h";
+    painted_ = false;
+    fresh_ = true;
+    shown_.clear();
+    row_ = 0;
+    existing_ = 1;
+    return out;
 }

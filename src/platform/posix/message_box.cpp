@@ -13,6 +13,7 @@
 namespace {
 
 std::atomic<platform::MessageBoxPresenter> presenter{nullptr};
+std::atomic<platform::ReportHook> reportHook{nullptr};
 
 // Dialog texts use CR LF line ends; a terminal wants LF alone.
 std::string terminalText(const char* text) {
@@ -60,18 +61,24 @@ int askYesNo() {
 
 namespace platform {
 void setMessageBoxPresenter(MessageBoxPresenter p) { presenter.store(p); }
-}  // namespace platform
+void setReportHook(ReportHook hook) { reportHook.store(hook); }
 
-int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-    if (auto p = presenter.load()) return p(text ? text : "", caption ? caption : "", type);
+int plainMessageBox(const char* text, const char* caption, UINT type) {
     writeAll(STDERR_FILENO, terminalText(caption ? caption : ""));
     writeAll(STDERR_FILENO, terminalText(text ? text : ""));
     if ((type & 0x0Fu) == MB_YESNO) return askYesNo();
     return IDOK;
 }
+}  // namespace platform
+
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    if (auto p = presenter.load()) return p(text ? text : "", caption ? caption : "", type);
+    return platform::plainMessageBox(text, caption, type);
+}
 
 namespace platform {
 void showReport(const char* text, const char* caption) {
+    if (auto hook = reportHook.load()) hook();
     writeAll(STDOUT_FILENO, terminalText(caption ? caption : ""));
     writeAll(STDOUT_FILENO, terminalText(text ? text : ""));
 }
