@@ -109,13 +109,11 @@ void createEntryTable() {
     int32_t capacity = runState.entryCapacity == 0 ? kFirstEntryCount
                                                    : runState.entryCapacity + growth;
     size_t size = static_cast<size_t>(capacity) * sizeof(WIN32_FIND_DATAA);
-    auto* table = static_cast<WIN32_FIND_DATAA*>(heapAllocate(size));
+    // Growing in place (a large block is remapped, not copied) keeps the old
+    // and the new table from being held at once, which would set the peak
+    // memory of a large folder.
+    auto* table = static_cast<WIN32_FIND_DATAA*>(heapReallocate(runState.entryTable, size));
     if (table == nullptr) outOfMemory(static_cast<int32_t>(size));
-    if (runState.entryTable != nullptr) {
-        std::memcpy(table, runState.entryTable,
-                    static_cast<size_t>(runState.entryCapacity) * sizeof(WIN32_FIND_DATAA));
-        heapFree(runState.entryTable);
-    }
     runState.entryTable = table;
     runState.entryCapacity = capacity;
 }

@@ -23,6 +23,10 @@ void* heapAllocateZeroed(size_t count, size_t size) {
 
 void heapFree(void* block) { std::free(block); }
 
+void* heapReallocate(void* block, size_t size) {
+    return refuse(size) ? nullptr : std::realloc(block, size);
+}
+
 void setHeapRefusal(int skip, size_t minimumSize) {
     refusalSize = minimumSize;
     grantsLeft = skip;
