@@ -103,7 +103,7 @@ def change(root, round_):
     rng = random.Random(SEED + 100 + round_)
     for i in chosen:
         path, size = files[i]
-        size += round_ % 3  # some change size, some only content and time
+        size += round_ % 3  # each round differs in size from the one before
         write(path, content(rng, data, size), BASE_TIME + 10_000_000 + 1000 * round_ + i % 1000)
     print(f"nightly change {round_}: {len(chosen)} files rewritten")
 
