@@ -28,7 +28,7 @@ demo: build
 	@sh tools/demo.sh $(BUILD)/kaz
 
 install: build
-	cmake --install $(BUILD)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,178 @@
+// The progress panel as a user meets it: kaz in a real terminal (tmux),
+// driven by keys and read back from the screen.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "test_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string shellOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+bool tmuxInstalled() { return std::system("command -v tmux >/dev/null 2>&1") == 0; }
+
+class Tmux {
+public:
+    explicit Tmux(const std::string& folder)
+        : base_("tmux -f /dev/null -L kaz-panel-" + std::to_string(getpid()) + " ") {
+        shellOutput(base_ + "new-session -d -s panel -x 160 -y 40 /bin/sh");
+        shellOutput(base_ + "pipe-pane -o -t panel 'cat >> " + folder + "/raw'");
+    }
+    ~Tmux() { shellOutput(base_ + "kill-server"); }
+    std::string screen() { return shellOutput(base_ + "capture-pane -p -t panel"); }
+    void keys(const std::string& names) { shellOutput(base_ + "send-keys -t panel " + names); }
+    void text(const std::string& literal) {
+        shellOutput(base_ + "send-keys -t panel -l '" + literal + "'");
+    }
+    // The screen once `pattern` shows on it; empty after the time is up.
+    std::string waitFor(const std::string& pattern, int seconds = 15) {
+        std::regex wanted(pattern);
+        auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (Clock::now() < end) {
+            std::string now = screen();
+            if (std::regex_search(now, wanted)) return now;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ADD_FAILURE() << "never showed " << pattern << ":\n" << screen();
+        return {};
+    }
+
+private:
+    std::string base_;
+};
+
+long figure(const std::string& screen, const std::string& label) {
+    std::smatch match;
+    if (!std::regex_search(screen, match, std::regex(label + " +([0-9]+)"))) return -1;
+    return std::stol(match[1]);
+}
+
+std::string box(const std::string& screen, const std::string& label) {
+    std::smatch match;
+    if (!std::regex_search(screen, match, std::regex(label + " \\[([^\\]]*)\\]"))) return "?";
+    std::string text = match[1];
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+// Files per second over a few seconds of the run.
+double filesPerSecond(Tmux& tmux) {
+    long first = figure(tmux.screen(), "Files Processed");
+    auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    long last = figure(tmux.screen(), "Files Processed");
+    std::chrono::duration<double> spent = Clock::now() - start;
+    return static_cast<double>(last - first) / spent.count();
+}
+
+size_t bells(const std::string& folder) {
+    std::string raw = readFile(folder + "/raw");
+    return static_cast<size_t>(std::count(raw.begin(), raw.end(), '\a'));
+}
+
+}  // namespace
+
+TEST(TerminalPanel, AUserWatchesChangesTheDelayAndCancels) {
+    if (!tmuxInstalled()) GTEST_SKIP() << "tmux is not installed: the terminal panel is not tried";
+    TempDir dir;
+    std::string source = dir / "source", target = dir / "target", log = dir / "run.log";
+    std::string block(4000, 'k');
+    std::system(("mkdir -p " + source + "/a " + source + "/b").c_str());
+    for (int i = 0; i < 1500; ++i) {
+        writeFile(source + (i % 2 ? "/a/f" : "/b/g") + std::to_string(i), block + std::to_string(i));
+    }
+    Tmux tmux(dir.path());
+    std::string command = std::string(KAZ_BINARY) + " " + source + " " + target + " " + log +
+                          " -delaysource=20";
+    tmux.text("stty -a > " + dir.path() + "/before; " + command + "; echo \"ended $?\"; stty -a > " +
+              dir.path() + "/after");
+    tmux.keys("Enter");
+
+    // The run's question comes inside the panel.
+    std::string screen = tmux.waitFor("Do you wish to proceed\\?\n\\[y/n\\]");
+    ASSERT_FALSE(screen.empty());
+    tmux.keys("y");
+    screen = tmux.waitFor("Files Processed +[1-9][0-9]+ ");
+    ASSERT_FALSE(screen.empty());
+    EXPECT_EQ(screen.find("Do you wish"), std::string::npos);
+    for (const char* label :
+         {"Actual", "Virtual", "Megabytes Processed", "Files Created", "Files Deleted",
+          "Folders Created", "Folders Deleted", "Megabytes/Minute", "V-Compression Ratio",
+          "Busy Files", "Exception Files", "Run Time", "Delays", "[ Cancel ]"}) {
+        EXPECT_NE(screen.find(label), std::string::npos) << label;
+    }
+    EXPECT_NE(screen.find("\nKAZ " + source + " " + target + " " + log + " -delaysource=20\n"),
+              std::string::npos);
+    EXPECT_EQ(box(screen, "Open"), "0");
+    EXPECT_EQ(box(screen, "Source"), "20");
+    EXPECT_EQ(box(screen, "Target"), "0");
+    std::smatch runTime;
+    ASSERT_TRUE(std::regex_search(screen, runTime, std::regex("Run Time +([0-9.:]+)")));
+    std::string firstRunTime = runTime[1];
+
+    double before = filesPerSecond(tmux);
+    screen = tmux.screen();
+    ASSERT_TRUE(std::regex_search(screen, runTime, std::regex("Run Time +([0-9.:]+)")));
+    EXPECT_NE(runTime[1], firstRunTime);
+    EXPECT_GT(before, 0.0);
+
+    // Into the Source box: 50 replaces the 20, Enter hands it over.
+    tmux.keys("Tab 5 0 Enter");
+    tmux.waitFor("Source \\[50 ");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    double after = filesPerSecond(tmux);
+    EXPECT_LT(after, before * 0.75) << "20 ms: " << before << " files/s, 50 ms: " << after;
+
+    // A letter rings the bell and types nothing.
+    size_t bellsBefore = bells(dir.path());
+    tmux.keys("Tab x");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(bells(dir.path()), bellsBefore + 1);
+    EXPECT_EQ(box(tmux.screen(), "Open"), "0");
+
+    tmux.text("20000");
+    tmux.keys("Enter");
+    screen = tmux.waitFor("Please enter an integer between -1 and 10000\\.");
+    EXPECT_EQ(box(screen, "Open"), "20000");
+    EXPECT_EQ(box(screen, "Source"), "50");
+
+    // Esc asks; No goes on.
+    tmux.keys("Escape");
+    screen = tmux.waitFor("\nKAZ\nRozidivid - Terminate program\\?\n\\[y/n\\]");
+    tmux.keys("n");
+    long processed = figure(tmux.waitFor("Delays.*\n\n"), "Files Processed");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_GT(figure(tmux.screen(), "Files Processed"), processed);
+    EXPECT_EQ(tmux.screen().find("Terminate program"), std::string::npos);
+
+    // Esc again, Yes: the run ends with its log closed.
+    tmux.keys("Escape");
+    tmux.waitFor("Terminate program\\?\n\\[y/n\\]");
+    tmux.keys("y");
+    screen = tmux.waitFor("Program terminated due to Cancel\n(.*\n)*ended 1\n");
+    EXPECT_TRUE(fileExists(log));
+    EXPECT_FALSE(fileExists(log + ".~~~"));
+    EXPECT_NE(readFile(log).find(source), std::string::npos);
+    for (int i = 0; i < 50 && !fileExists(dir / "after"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(readFile(dir / "after"), readFile(dir / "before"));
+}
