@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/file_status.h"
 #include "platform/posix/file_to_link.h"
 #include "platform/posix/mode_change.h"
@@ -37,6 +38,10 @@ mode_t wantedMode(DWORD attributes, mode_t current) {
 using namespace posix;
 
 DWORD GetFileAttributesA(LPCSTR name) {
+    if (Injection fault = injectedFault(Call::GetFileAttributes, name); fault.fails()) {
+        failWithCode(fault.code);
+        return INVALID_FILE_ATTRIBUTES;
+    }
     if (name == nullptr) {
         failWithCode(ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
@@ -54,6 +59,8 @@ DWORD GetFileAttributesA(LPCSTR name) {
 // into one; on anything but a regular file it changes nothing, since a link's
 // permission bits mean nothing elsewhere.
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
+    if (Injection fault = injectedFault(Call::SetFileAttributes, name); fault.fails())
+        return failWithCode(fault.code);
     if (name == nullptr || attributes == INVALID_FILE_ATTRIBUTES)
         return failWithCode(ERROR_INVALID_PARAMETER);
     FileStatus status;

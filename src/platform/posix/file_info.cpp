@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/file_handle.h"
 #include "platform/posix/file_status.h"
 #include "platform/posix/file_time.h"
@@ -65,6 +66,9 @@ BOOL GetFileInformationByHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info)
     FileHandle* file = fileHandle(handle);
     if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     if (info == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
+    if (Injection fault = injectedFault(Call::GetFileInformationByHandle, file->path.c_str());
+        fault.fails())
+        return failWithCode(fault.code);
     FileStatus status;
     if (!statusOfHandle(*file, status)) return failWithErrno(errno);
     fillInformation(status, file->path, info);
@@ -87,6 +91,8 @@ BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* lastAccess,
                  const FILETIME* lastWrite) {
     FileHandle* file = fileHandle(handle);
     if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
+    if (Injection fault = injectedFault(Call::SetFileTime, file->path.c_str()); fault.fails())
+        return failWithCode(fault.code);
     FileStatus status;
     if (!statusOfHandle(*file, status)) return failWithErrno(errno);
     timespec times[2] = {timeToSet(lastAccess, status.access),

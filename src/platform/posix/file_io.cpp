@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/file_handle.h"
 #include "platform/platform.h"
 
@@ -80,15 +81,19 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, DWORD* read, LPVOID) {
     if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     if (!file->readable) return failWithCode(ERROR_ACCESS_DENIED);
     if (buffer == nullptr && toRead > 0) return failWithCode(ERROR_INVALID_PARAMETER);
+    Injection fault = injectedFault(Call::ReadFile, file->path.c_str());
+    toRead = fault.allowed(toRead);
     char* bytes = static_cast<char*>(buffer);
-    if (file->isLink) {
-        store(read, readLinkText(*file, bytes, toRead));
-        return TRUE;
-    }
     DWORD done = 0;
-    int err = readFully(file->fd, bytes, toRead, done);
+    int err = 0;
+    if (file->isLink) {
+        done = readLinkText(*file, bytes, toRead);
+    } else {
+        err = readFully(file->fd, bytes, toRead, done);
+    }
     store(read, done);
-    return err == 0 ? TRUE : failWithErrno(err);
+    if (err != 0) return failWithErrno(err);
+    return fault.fails() ? failWithCode(fault.code) : TRUE;
 }
 
 BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written, LPVOID) {
@@ -97,10 +102,13 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written,
     if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     if (!file->writable || file->isLink) return failWithCode(ERROR_ACCESS_DENIED);
     if (buffer == nullptr && toWrite > 0) return failWithCode(ERROR_INVALID_PARAMETER);
+    Injection fault = injectedFault(Call::WriteFile, file->path.c_str());
+    toWrite = fault.allowed(toWrite);
     DWORD done = 0;
     int err = writeFully(file->fd, static_cast<const char*>(buffer), toWrite, done);
     store(written, done);
-    return err == 0 ? TRUE : failWithErrno(err);
+    if (err != 0) return failWithErrno(err);
+    return fault.fails() ? failWithCode(fault.code) : TRUE;
 }
 
 // A close can be the first place a network or full file system reports that
@@ -109,9 +117,13 @@ BOOL CloseHandle(HANDLE handle) {
     Handle* base = fromHandle(handle);
     if (base == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     if (base->kind == Handle::Kind::Pseudo) return TRUE;
-    int err = base->kind == Handle::Kind::File ? static_cast<FileHandle*>(base)->release() : 0;
+    FileHandle* file = base->kind == Handle::Kind::File ? static_cast<FileHandle*>(base) : nullptr;
+    // An injected failure still closes, as a failing close does.
+    Injection fault = injectedFault(Call::CloseHandle, file ? file->path.c_str() : nullptr);
+    int err = file != nullptr ? file->release() : 0;
     delete base;
-    return err == 0 ? TRUE : failWithErrno(err);
+    if (err != 0) return failWithErrno(err);
+    return fault.fails() ? failWithCode(fault.code) : TRUE;
 }
 
 namespace platform {
@@ -123,6 +135,8 @@ BOOL copyFileRange(HANDLE source, HANDLE target, DWORD count, DWORD* copied) {
     if (from == nullptr || to == nullptr || from->isLink || to->isLink || !from->readable ||
         !to->writable)
         return failWithCode(ERROR_NOT_SUPPORTED);
+    Injection fault = injectedFault(Call::CopyFileRange, from->path.c_str(), to->path.c_str());
+    count = fault.allowed(count);
     DWORD done = 0;
     while (done < count) {
         ssize_t moved = copy_file_range(from->fd, nullptr, to->fd, nullptr, count - done, 0);
@@ -140,7 +154,7 @@ BOOL copyFileRange(HANDLE source, HANDLE target, DWORD count, DWORD* copied) {
         done += static_cast<DWORD>(moved);
     }
     store(copied, done);
-    return TRUE;
+    return fault.fails() ? failWithCode(fault.code) : TRUE;
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/file_handle.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/file_status.h"
@@ -227,6 +228,8 @@ using namespace posix;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPVOID, DWORD disposition,
                    DWORD flagsAndAttributes, HANDLE) {
+    if (Injection fault = injectedFault(Call::CreateFile, name); fault.fails())
+        return failed(fault.code);
     if (!isValidRequest(name, access, disposition)) return failed(ERROR_INVALID_PARAMETER);
     OpenRequest request{name,
                         (access & GENERIC_READ) != 0,

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/file_status.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/handle.h"
@@ -15,11 +16,15 @@ namespace posix {
 namespace {
 
 struct FindHandle : Handle {
-    explicit FindHandle(DIR* opened) : Handle(Kind::Find), folder(opened) {}
+    // The pattern is kept only for test faults that name it.
+    FindHandle(DIR* opened, const char* asked) : Handle(Kind::Find), folder(opened) {
+        if (faultsArmed.load(std::memory_order_relaxed)) pattern = asked;
+    }
     ~FindHandle() override {
         if (folder != nullptr) closedir(folder);
     }
     DIR* folder;  // null for a single-name look-up
+    std::string pattern;
 };
 
 constexpr char kListingSuffix[] = "*.*";
@@ -78,13 +83,13 @@ BOOL nextEntry(DIR* folder, WIN32_FIND_DATAA* data) {
     }
 }
 
-HANDLE startListing(const std::string& folderPath, WIN32_FIND_DATAA* data) {
+HANDLE startListing(const std::string& folderPath, const char* pattern, WIN32_FIND_DATAA* data) {
     DIR* folder = opendir(folderPath.c_str());
     if (folder == nullptr) {
         failWithCode(errno == ENOENT ? ERROR_PATH_NOT_FOUND : windowsError(errno));
         return INVALID_HANDLE_VALUE;
     }
-    auto* find = new (std::nothrow) FindHandle(folder);
+    auto* find = new (std::nothrow) FindHandle(folder, pattern);
     if (find == nullptr) {
         closedir(folder);
         failWithCode(ERROR_NOT_ENOUGH_MEMORY);
@@ -108,7 +113,7 @@ HANDLE lookUpName(const char* name, WIN32_FIND_DATAA* data) {
         return INVALID_HANDLE_VALUE;
     }
     fillFindData(status, lastComponent(name), data);
-    auto* find = new (std::nothrow) FindHandle(nullptr);
+    auto* find = new (std::nothrow) FindHandle(nullptr, name);
     if (find == nullptr) failWithCode(ERROR_NOT_ENOUGH_MEMORY);
     return find != nullptr ? find : INVALID_HANDLE_VALUE;
 }
@@ -129,8 +134,12 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
         failWithCode(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (Injection fault = injectedFault(Call::FindFirstFile, pattern); fault.fails()) {
+        failWithCode(fault.code);
+        return INVALID_HANDLE_VALUE;
+    }
     std::string folder;
-    if (isListing(pattern, folder)) return startListing(folder, data);
+    if (isListing(pattern, folder)) return startListing(folder, pattern, data);
     return lookUpName(pattern, data);
 }
 
@@ -138,6 +147,9 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
     FindHandle* listing = findHandle(find);
     if (listing == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     if (data == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
+    if (Injection fault = injectedFault(Call::FindNextFile, listing->pattern.c_str());
+        fault.fails())
+        return failWithCode(fault.code);
     if (listing->folder == nullptr) return failWithCode(ERROR_NO_MORE_FILES);
     return nextEntry(listing->folder, data);
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/posix/error_map.h"
+#include "platform/posix/fault_injection.h"
 
 namespace posix {
 namespace {
@@ -38,11 +39,15 @@ using namespace posix;
 
 // unlink never follows a link and refuses folders (EISDIR, read as 5).
 BOOL DeleteFileA(LPCSTR name) {
+    if (Injection fault = injectedFault(Call::DeleteFile, name); fault.fails())
+        return failWithCode(fault.code);
     if (name == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
     return unlink(name) == 0 ? TRUE : failWithErrno(errno, name);
 }
 
 BOOL MoveFileA(LPCSTR from, LPCSTR to) {
+    if (Injection fault = injectedFault(Call::MoveFile, from, to); fault.fails())
+        return failWithCode(fault.code);
     if (from == nullptr || to == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
     int err = renameWithoutReplacing(from, to);
     return err == 0 ? TRUE : failWithCode(renameError(err, from));
@@ -50,6 +55,8 @@ BOOL MoveFileA(LPCSTR from, LPCSTR to) {
 
 // Only a folder can be missing on the way to a new folder.
 BOOL CreateDirectoryA(LPCSTR name, LPVOID) {
+    if (Injection fault = injectedFault(Call::CreateDirectory, name); fault.fails())
+        return failWithCode(fault.code);
     if (name == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
     if (mkdir(name, 0777) == 0) return TRUE;
     return failWithCode(errno == ENOENT ? ERROR_PATH_NOT_FOUND : windowsError(errno));
@@ -58,6 +65,8 @@ BOOL CreateDirectoryA(LPCSTR name, LPVOID) {
 // rmdir never follows a final link. POSIX lets a non-empty folder report
 // EEXIST as well as ENOTEMPTY.
 BOOL RemoveDirectoryA(LPCSTR name) {
+    if (Injection fault = injectedFault(Call::RemoveDirectory, name); fault.fails())
+        return failWithCode(fault.code);
     if (name == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
     if (rmdir(name) == 0) return TRUE;
     return failWithCode(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : windowsError(errno, name));
