@@ -38,17 +38,23 @@ bool removeTreeEntry(const char* path, const WIN32_FIND_DATAA& entry) {
         }
         DWORD code = GetLastError();
         addException(path, ": Error removing directory ", code, 0);
-        writeLog3(": Error removing directory ", path, "\r\n");
+        writeLog(": Error removing directory ");
+        writeLogPath(path);
+        writeLog("\r\n");
         SetLastError(code);
         return false;
     }
     setShownTarget(path);
     if (runState.trialRun) {
-        writeLog3("DEL ", path, "\r\n");
+        writeLog("DEL ");
+        writeLogPath(path);
+        writeLog("\r\n");
     } else if (!deleteFile(path, entry)) {
         DWORD code = GetLastError();
         addException(path, ": KAZ - Error removing file ", code, 0);
-        writeLog3(": KAZ - Error removing file ", path, " \r\n");
+        writeLog(": KAZ - Error removing file ");
+        writeLogPath(path);
+        writeLog(" \r\n");
         SetLastError(code);
         return false;
     }
@@ -68,7 +74,9 @@ void removeListedEntries(HANDLE find, WIN32_FIND_DATAA& entry, TextBuffer& path,
         if (checkCancel()) fatalMessage(1, "Program terminated due to Cancel");
         if (isDotEntry(entry.cFileName)) continue;
         if (entry.dwFileAttributes & kVolumeLabel) {
-            writeLog3(": Volume Label", entry.cFileName, "\r\n");
+            writeLog(": Volume Label");
+            writeLogPath(entry.cFileName);
+            writeLog("\r\n");
             continue;
         }
         path.data[prefixLength] = '\0';
@@ -113,7 +121,9 @@ int deleteTree(const char* folder) {
     HANDLE find = FindFirstFileA(path.text(), &entry);
     if (find == INVALID_HANDLE_VALUE) {
         addException(folder, ": Directory dissappeared, nothing to copy", 0, 0);
-        writeLog3(": Directory ", folder, "dissappeared, nothing to copy\r\n");
+        writeLog(": Directory ");
+        writeLogPath(folder);
+        writeLog("dissappeared, nothing to copy\r\n");
         return 1;
     }
     removeListedEntries(find, entry, path, prefixLength);
@@ -123,16 +133,22 @@ int deleteTree(const char* folder) {
         SetLastError(code);
         writeDebugTrace(15);
         addException(folder, ": KAZ - Error parsing directory ", code, 0);
-        writeLog3(": KAZ - Error parsing directory ", folder, "\r\n");
+        writeLog(": KAZ - Error parsing directory ");
+        writeLogPath(folder);
+        writeLog("\r\n");
         return 0;
     }
     setShownTarget(folder);
     if (runState.trialRun) {
-        writeLog3("RMDIR ", folder, "\r\n");
+        writeLog("RMDIR ");
+        writeLogPath(folder);
+        writeLog("\r\n");
     } else if (!RemoveDirectoryA(folder)) {
         code = GetLastError();
         addException(folder, ": KAZ - Error deleting directory ", code, 0);
-        writeLog3(": KAZ - Error deleting directory ", folder, "\r\n");
+        writeLog(": KAZ - Error deleting directory ");
+        writeLogPath(folder);
+        writeLog("\r\n");
         return 0;
     }
     writeLog(": RMDIR ");

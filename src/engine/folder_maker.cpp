@@ -86,8 +86,11 @@ int createFolderPath(const char* sourceFolder, const char* folder) {
     if (result != 1) return result;
 
     ++runState.foldersCreated;
-    if (!runState.quiet && (runState.verbose || runState.dos))
-        writeLog3("MKDIR ", target.text(), "\r\n");
+    if (!runState.quiet && (runState.verbose || runState.dos)) {
+        writeLog("MKDIR ");
+        writeLogPath(target.text());
+        writeLog("\r\n");
+    }
     if (!runState.trialRun && hasSource) {
         // Failing to carry the source's owner or attributes costs nothing
         // but the look of the copy; the folder itself is there.

@@ -65,7 +65,9 @@ bool resolveShortcut(const char* shortcutPath, std::string& folder, std::string&
 
 void writeUnknownShortcut(const std::string& shortcutPath) {
     writeLog(": Unknown ShortCut in Reference folder\r\n");
-    writeLog3(":     ", shortcutPath.c_str(), "\r\n");
+    writeLog(":     ");
+    writeLogPath(shortcutPath.c_str());
+    writeLog("\r\n");
 }
 
 }  // namespace

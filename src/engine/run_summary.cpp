@@ -129,9 +129,7 @@ void writeRecopyList() {
         } else {
             writeLog2(resultMessages[entry.messageIndex], "\r\n");
         }
-        writeLog("COPY ");
-        writeLogPair(entry.firstName, entry.secondName);
-        writeLog("\r\n");
+        writeLogEntry("COPY ", entry.firstName, entry.secondName);
     }
     writeLog(":-------- End of File Recopy List --------\r\n");
 }

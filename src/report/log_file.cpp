@@ -1,6 +1,7 @@
 #include "report/log_file.h"
 
 #include <cstring>
+#include <string>
 
 #include "platform/windows_api.h"
 #include "report/error_name.h"
@@ -68,12 +69,37 @@ void writeLogNumber(int32_t value) {
     writeLog(p);
 }
 
+namespace {
+
+// A tab separates names in a copy list as a blank does, so it is quoted too;
+// a leading colon would make the line a comment.
+bool needsQuotes(const char* name) {
+    return std::strpbrk(name, " +,;=[]\t") != nullptr || name[0] == ':';
+}
+
+}  // namespace
+
+void writeLogPath(const char* path) {
+    if (path == nullptr) return;
+    // A line break inside a name would end the line early and start one that
+    // a replay reads as a pair of its own; each is written as '?' instead.
+    const char* rest = path;
+    while (const char* brk = std::strpbrk(rest, "\r\n")) {
+        std::string piece(rest, brk);
+        piece += '?';
+        writeLog(piece.c_str());
+        rest = brk + 1;
+    }
+    writeLog(rest);
+}
+
 void writeLogName(const char* name) {
-    // A tab separates names in a copy list as a blank does, so it is quoted too.
-    if (name != nullptr && std::strpbrk(name, " +,;=[]\t") != nullptr) {
-        writeLog3("\"", name, "\"");
+    if (name != nullptr && needsQuotes(name)) {
+        writeLog("\"");
+        writeLogPath(name);
+        writeLog("\"");
     } else {
-        writeLog(name);
+        writeLogPath(name);
     }
 }
 
@@ -81,6 +107,26 @@ void writeLogPair(const char* first, const char* second) {
     writeLogName(first);
     writeLog(" ");
     writeLogName(second);
+}
+
+bool nameFitsListLine(const char* name) {
+    if (std::strpbrk(name, "\r\n") != nullptr) return false;
+    // Inside quotes a quote ends the name; unquoted it only may not lead.
+    if (std::strchr(name, '"') == nullptr) return true;
+    return !needsQuotes(name) && name[0] != '"';
+}
+
+bool writeLogEntry(const char* prefix, const char* first, const char* second) {
+    if (nameFitsListLine(first) && nameFitsListLine(second)) {
+        writeLog(prefix);
+        writeLogPair(first, second);
+        writeLog("\r\n");
+        return true;
+    }
+    writeLog2(": KAZ - Left out of the list, a name holds a quote or a line break: ", prefix);
+    writeLogPair(first, second);
+    writeLog("\r\n");
+    return false;
 }
 
 void writeDebugTrace(int32_t point) {

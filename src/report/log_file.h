@@ -11,7 +11,17 @@ void writeLog2(const char* first, const char* second);
 void writeLog3(const char* first, const char* second, const char* third);
 void writeLogNumber(int32_t value);
 void writeLogPair(const char* first, const char* second);
+// A name, in double quotes when it holds a separator; line breaks in it are
+// written as '?', so that the line stays one line.
 void writeLogName(const char* name);
+// A path as it stands, line breaks written as '?'.
+void writeLogPath(const char* path);
+// Whether a list line can carry the name so that a replay reads it back as
+// it was: not with a line break, nor with a quote where quotes delimit it.
+bool nameFitsListLine(const char* name);
+// The list entry prefix + pair + "\r\n"; a pair that a replay could not
+// read back is written as a comment line instead, and false returned.
+bool writeLogEntry(const char* prefix, const char* first, const char* second);
 void writeDebugTrace(int32_t point);
 void flushLog();
 void writeLogDirect(const char* bytes, uint32_t count);

@@ -30,6 +30,10 @@ constexpr DWORD kSourceFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL
 // locked, cannot open.
 constexpr DWORD kBusyErrors[] = {4, 8, 14, 32, 33, 36, 54, 70, 84, 110, 122, 142, 148, 170, 212, 1011};
 
+// ERROR_INVALID_NAME: the exception entry of a pair that the log cannot hold
+// as a list line.
+constexpr DWORD kNameUnfitForList = 123;
+
 // The counters a copy puts back when it does not complete.
 struct SavedCounters {
     uint32_t filesProcessed = runState.filesProcessed;
@@ -69,11 +73,6 @@ void countCopiedFile() {
     ++runState.filesProcessed;
     ++runState.virtualFilesProcessed;
     ++runState.totalFilesCopied;
-}
-
-void writeCopyListLine(const char* source, const char* target) {
-    writeLogPair(source, target);
-    writeLog("\r\n");
 }
 
 void copyInTrialRun(const char* source, const char* target) {
@@ -180,8 +179,7 @@ void reportWriteFailure(const char* source, const char* target, DWORD code) {
     writeLog(": KAZ - Error writing ");
     writeLogName(target);
     writeLog(".\r\n");
-    writeLog("COPY ");
-    writeCopyListLine(source, target);
+    writeLogEntry("COPY ", source, target);
 }
 
 bool sameVersion(const BY_HANDLE_FILE_INFORMATION& before,
@@ -357,8 +355,16 @@ void reportError(const char* message, DWORD code, int32_t messageIndex, const ch
     }
     if (messageIndex != 0) writeLog2(resultMessages[messageIndex], "\r\n");
     writeLog(": ");
-    writeCopyListLine(source, target);
+    writeLogPair(source, target);
+    writeLog("\r\n");
     addException(source, target, code, messageIndex);
+}
+
+void writeCopyListLine(const char* source, const char* target) {
+    // The file is where it belongs, but a replay of the log would not see it:
+    // the exception list says so.
+    if (!writeLogEntry("", source, target) && runState.logHandle != INVALID_HANDLE_VALUE)
+        addEntry(runState.exceptionList, source, target, kNameUnfitForList, 0);
 }
 
 void copyFile(const char* source, const char* target) {

@@ -9,5 +9,7 @@
 void copyFile(const char* source, const char* target);
 void reportError(const char* message, DWORD code, int32_t messageIndex, const char* source,
                  const char* target);
+// The copy-list line of a file copied or verified.
+void writeCopyListLine(const char* source, const char* target);
 // The open errors that mean "in use elsewhere, try again later".
 bool isBusyError(DWORD code);

@@ -78,8 +78,7 @@ bool sameSize(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 }
 
 int countEqualPair(const char* source, const char* target) {
-    writeLogPair(source, target);
-    writeLog("\r\n");
+    writeCopyListLine(source, target);
     ++runState.filesProcessed;
     ++runState.virtualFilesProcessed;
     ++runState.totalFilesCopied;
