@@ -13,20 +13,19 @@ namespace {
 
 bool logIsOpen() { return runState.logHandle != INVALID_HANDLE_VALUE; }
 
-TextBuffer temporaryLogName() {
-    TextBuffer name(runState.logFileName.text(), 10);
-    name.append(".~~~");
-    return name;
-}
+// Made when the log is opened, so that closing it needs no memory: the
+// out-of-memory stop closes the log as well.
+TextBuffer temporaryLogName;
 
 }  // namespace
 
 void openLog() {
     if (runState.logFileName.data == nullptr) return;
     DeleteFileA(runState.logFileName.text());
-    TextBuffer temporary = temporaryLogName();
-    runState.logHandle = CreateFileA(temporary.text(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    temporaryLogName = TextBuffer(runState.logFileName.text(), 10);
+    temporaryLogName.append(".~~~");
+    runState.logHandle = CreateFileA(temporaryLogName.text(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!logIsOpen()) fatalMessage(1, "KAZ - Unable to create log file");
 }
 
@@ -163,7 +162,6 @@ void closeLog() {
     flushLog();
     CloseHandle(runState.logHandle);
     runState.logHandle = INVALID_HANDLE_VALUE;
-    TextBuffer temporary = temporaryLogName();
     DeleteFileA(runState.logFileName.text());
-    MoveFileA(temporary.text(), runState.logFileName.text());
+    MoveFileA(temporaryLogName.text(), runState.logFileName.text());
 }

@@ -182,6 +182,10 @@ void reportWriteFailure(const char* source, const char* target, DWORD code) {
     writeLogEntry("COPY ", source, target);
 }
 
+uint64_t fileSize(const BY_HANDLE_FILE_INFORMATION& info) {
+    return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
 bool sameVersion(const BY_HANDLE_FILE_INFORMATION& before,
                  const BY_HANDLE_FILE_INFORMATION& after) {
     return before.dwFileAttributes != 0 && after.dwFileAttributes != 0 &&
@@ -249,7 +253,9 @@ void copyForReal(const char* source, const char* target) {
     setShownSource(source);
     setShownTarget(target);
 
-    // Every way out of the loop below that does not complete the copy.
+    // Every way out of the loop below that does not complete the copy. It
+    // comes before the report: a log that cannot take the report ends the
+    // run, and must not leave a partial target behind that looks like a copy.
     auto abandon = [&]() {
         saved.restore();
         restoreSourceAccessTime(from, info);
@@ -263,6 +269,7 @@ void copyForReal(const char* source, const char* target) {
     // from its first refusal on, plain reads and writes carry on, and they
     // also finish (or report the failure of) the block it left.
     bool offload = true;
+    uint64_t copiedTotal = 0;
     for (;;) {
         if (checkCancel()) {
             abandon();
@@ -278,8 +285,9 @@ void copyForReal(const char* source, const char* target) {
         if (!offload) {
             DWORD read = 0;
             if (!ReadFile(from, buffer, kBlockSize - count, &read, nullptr)) {
-                reportError("Error reading file", GetLastError(), 0, source, target);
+                DWORD code = GetLastError();
                 abandon();
+                reportError("Error reading file", code, 0, source, target);
                 return;
             }
             if (read == 0 && count == 0) break;
@@ -287,13 +295,15 @@ void copyForReal(const char* source, const char* target) {
             DWORD written = 0;
             SetLastError(ERROR_SUCCESS);
             if (!WriteFile(to, buffer, read, &written, nullptr) || written < read) {
-                reportWriteFailure(source, target, GetLastError());
+                DWORD code = GetLastError();
                 abandon();
+                reportWriteFailure(source, target, code);
                 return;
             }
             count += read;
         }
         if (count == 0) break;
+        copiedTotal += count;
         addBytes(runState.bytesCopied, 0, count);
         addBytes(runState.virtualBytesCopied, 0, count);
         // Cancel is checked at the top of the loop, where the copy can tidy up.
@@ -308,14 +318,16 @@ void copyForReal(const char* source, const char* target) {
     if (!CloseHandle(to)) {
         DWORD code = GetLastError();
         saved.restore();
-        reportWriteFailure(source, target, code);
         DeleteFileA(target);
+        reportWriteFailure(source, target, code);
         return;
     }
 
     BY_HANDLE_FILE_INFORMATION after;
     lookupFileInfo(after, source);
-    if (!sameVersion(info, after)) {
+    // A read that came back short before the size the source still has is
+    // no end of file: the copy is incomplete, whatever the read said.
+    if (!sameVersion(info, after) || copiedTotal < fileSize(info)) {
         treatAsBusy(source, target, saved);
         return;
     }
