@@ -37,3 +37,10 @@ clean:
 .PHONY: bench
 bench: build
 	@sh bench/bench.sh
+
+# libFuzzer targets (clang, with ASan and UBSan), each run for FUZZ_TIME seconds.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_TIME ?= 60
+.PHONY: fuzz
+fuzz:
+	@sh fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_TIME)
