@@ -40,5 +40,24 @@ bool isListingEntry(const WIN32_FIND_DATAA& entry);
 // grows, so callers take a reference only while nothing can add entries.
 WIN32_FIND_DATAA& entryAt(int32_t index);
 
+// Hands each file of the list from base to top (skipping emptied names) to
+// `visit`, and gathers the folders at the front of the list in listing
+// order; returns the end of the folders.
+template <typename Visit>
+int32_t visitFilesGatherFolders(int32_t base, int32_t top, Visit visit) {
+    int32_t folderEnd = base;
+    for (int32_t i = base; i < top; ++i) {
+        WIN32_FIND_DATAA& entry = entryAt(i);
+        if (entry.cFileName[0] == '\0') continue;
+        if (isFolder(entry)) {
+            if (i != folderEnd) entryAt(folderEnd) = entry;
+            ++folderEnd;
+            continue;
+        }
+        visit(entry.cFileName);
+    }
+    return folderEnd;
+}
+
 // Shows what the walk works on and refreshes the progress display.
 void showPatterns(const char* sourcePattern, const char* targetPattern);

@@ -127,18 +127,9 @@ void compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
 // front of the list; returns the end of the folders.
 int32_t copyMissingFiles(SearchPattern& source, SearchPattern& target, int32_t base,
                          int32_t top) {
-    int32_t folderEnd = base;
-    for (int32_t i = base; i < top; ++i) {
-        WIN32_FIND_DATAA& entry = entryAt(i);
-        if (entry.cFileName[0] == '\0') continue;
-        if (isFolder(entry)) {
-            if (i != folderEnd) entryAt(folderEnd) = entry;
-            ++folderEnd;
-            continue;
-        }
-        copyFile(source.withName(entry.cFileName), target.withName(entry.cFileName));
-    }
-    return folderEnd;
+    return visitFilesGatherFolders(base, top, [&](const char* name) {
+        copyFile(source.withName(name), target.withName(name));
+    });
 }
 
 // Entries made inside a folder changed its time: give it the source's again.

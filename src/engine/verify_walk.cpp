@@ -47,18 +47,9 @@ int32_t listSource(SearchPattern& source, const char* targetPattern, int32_t bas
 // Compares this folder's files and gathers its folders at the front of the
 // list; returns the end of the folders.
 int32_t verifyFiles(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
-    int32_t folderEnd = base;
-    for (int32_t i = base; i < top; ++i) {
-        WIN32_FIND_DATAA& entry = entryAt(i);
-        if (entry.cFileName[0] == '\0') continue;
-        if (isFolder(entry)) {
-            if (i != folderEnd) entryAt(folderEnd) = entry;
-            ++folderEnd;
-            continue;
-        }
-        verifyFile(source.withName(entry.cFileName), target.withName(entry.cFileName));
-    }
-    return folderEnd;
+    return visitFilesGatherFolders(base, top, [&](const char* name) {
+        verifyFile(source.withName(name), target.withName(name));
+    });
 }
 
 }  // namespace
