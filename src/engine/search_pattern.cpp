@@ -5,6 +5,8 @@
 #include "platform/platform.h"
 #include "report/progress.h"
 #include "report/run_state.h"
+#include "run/exclude_filters.h"
+#include "run/run_entry.h"
 #include "support/failure_stops.h"
 
 namespace {
@@ -53,4 +55,18 @@ void showPatterns(const char* sourcePattern, const char* targetPattern) {
     setShownSource(sourcePattern);
     setShownTarget(targetPattern);
     refreshProgress();
+}
+
+DWORD storeSourceListing(HANDLE find, WIN32_FIND_DATAA& entry, SearchPattern& source,
+                         int32_t& top) {
+    do {
+        if (isListingEntry(entry) && !isExcluded(source.prefix(), entry)) {
+            if (!isFolder(entry)) ++runState.totalFilesConsidered;
+            ensureEntry(top);
+            entryAt(top++) = entry;
+        }
+    } while (FindNextFileA(find, &entry));
+    DWORD code = GetLastError();
+    FindClose(find);
+    return code;
 }

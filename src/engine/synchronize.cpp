@@ -12,8 +12,6 @@
 #include "report/log_file.h"
 #include "report/progress.h"
 #include "report/run_state.h"
-#include "run/exclude_filters.h"
-#include "run/run_entry.h"
 #include "transfer/file_copy.h"
 #include "support/wait.h"
 
@@ -58,15 +56,7 @@ bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) 
         writeDebugTrace(16);
         fatalWithCode("MOXEL - Error in source path (", source.pattern(), code);
     }
-    do {
-        if (isListingEntry(entry) && !isExcluded(source.prefix(), entry)) {
-            if (!isFolder(entry)) ++runState.totalFilesConsidered;
-            ensureEntry(top);
-            entryAt(top++) = entry;
-        }
-    } while (FindNextFileA(find, &entry));
-    DWORD code = GetLastError();
-    FindClose(find);
+    DWORD code = storeSourceListing(find, entry, source, top);
     if (code == ERROR_NO_MORE_FILES) return true;
     // A listing cut short would make the rest look deleted in the source.
     reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);

@@ -6,8 +6,6 @@
 #include "report/fatal_message.h"
 #include "report/progress.h"
 #include "report/run_state.h"
-#include "run/exclude_filters.h"
-#include "run/run_entry.h"
 #include "support/wait.h"
 #include "transfer/file_copy.h"
 #include "transfer/file_verify.h"
@@ -28,15 +26,7 @@ int32_t listSource(SearchPattern& source, const char* targetPattern, int32_t bas
         fatalWithCode("MOXEL - Error in source path (", source.pattern(), code);
     }
     int32_t top = base;
-    do {
-        if (isListingEntry(entry) && !isExcluded(source.prefix(), entry)) {
-            if (!isFolder(entry)) ++runState.totalFilesConsidered;
-            ensureEntry(top);
-            entryAt(top++) = entry;
-        }
-    } while (FindNextFileA(find, &entry));
-    DWORD code = GetLastError();
-    FindClose(find);
+    DWORD code = storeSourceListing(find, entry, source, top);
     // Files a cut-short listing never showed were not verified: say so.
     if (code != ERROR_NO_MORE_FILES) {
         reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
