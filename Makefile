@@ -44,3 +44,13 @@ FUZZ_TIME ?= 60
 .PHONY: fuzz
 fuzz:
 	@sh fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_TIME)
+
+# The native Windows build, cross-compiled with MinGW-w64: kaz.exe for i686
+# (the product) in build-win32/ and for x86_64 in build-win64/.
+.PHONY: windows windows-test
+windows:
+	@sh tools/windows.sh build
+
+# Both builds' unit and end-to-end tests under Wine (with a virtual display).
+windows-test:
+	@sh tools/windows.sh test

@@ -27,6 +27,8 @@ typedef void* LPVOID;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
 typedef DWORD LCID;
+// Windows' calling convention of callbacks; the default one elsewhere.
+#define WINAPI
 typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID);
 
 #ifndef TRUE

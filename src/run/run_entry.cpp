@@ -59,7 +59,7 @@ bool startWorker(ProgressDialog* dialog) {
     return runState.workerThread != nullptr;
 }
 
-DWORD workerMain(LPVOID raw) {
+DWORD WINAPI workerMain(LPVOID raw) {
     auto* param = static_cast<WorkerParam*>(raw);
     if (runState.workerParam != nullptr) {
         MessageBoxA(dialogWindow(runState.progressDialog), "KAZ recursive call to KAZthread.",

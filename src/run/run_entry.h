@@ -19,7 +19,7 @@ inline constexpr int kMaxArguments = 100;
 // Creates the worker suspended; the dialog resumes it once it is shown.
 // Returns false when the thread could not be created.
 bool startWorker(ProgressDialog* dialog);
-DWORD workerMain(LPVOID param);
+DWORD WINAPI workerMain(LPVOID param);
 int runEntry(const char* commandLine);
 [[noreturn]] void endRun(int exitCode);
 
