@@ -12,6 +12,7 @@
 #include "engine/run_summary.h"
 #include "engine/synchronize.h"
 #include "engine/verify_walk.h"
+#include "platform/platform.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/progress.h"
@@ -105,9 +106,38 @@ int runMode(int mode, const char* sourcePattern, const char* targetPattern) {
     }
 }
 
+// Both trees are read ahead while the walk goes, unless the user throttles
+// opens: the read-ahead would not keep to the delay.
+class ReadAhead {
+public:
+    ReadAhead(const char* sourcePattern, const char* targetPattern) {
+        if (runState.delayOpen > 0) return;
+        source_ = platform::startTreePrefetch(patternFolder(sourcePattern).c_str());
+        target_ = platform::startTreePrefetch(patternFolder(targetPattern).c_str());
+    }
+    ~ReadAhead() {
+        platform::stopTreePrefetch(source_);
+        platform::stopTreePrefetch(target_);
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+private:
+    // "dir/*.*" names the folder "dir/".
+    static std::string patternFolder(const char* pattern) {
+        std::string folder(pattern);
+        if (folder.size() >= 3) folder.resize(folder.size() - 3);
+        return folder.empty() ? "." : folder;
+    }
+
+    platform::TreePrefetch* source_ = nullptr;
+    platform::TreePrefetch* target_ = nullptr;
+};
+
 }  // namespace
 
 int walkFolderPair(const char* sourcePattern, const char* targetPattern, int mode) {
+    ReadAhead readAhead(sourcePattern, targetPattern);
     if (runState.verify) return verifyFolder(sourcePattern, targetPattern, 0);
     checkTargetFolder(sourcePattern, targetPattern, mode);
     return synchronizeFolder(sourcePattern, targetPattern, 0);

@@ -11,6 +11,7 @@
 #include "platform/posix/file_status.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/handle.h"
+#include "platform/posix/prefetch.h"
 
 namespace posix {
 namespace {
@@ -75,6 +76,7 @@ BOOL nextEntry(DIR* folder, WIN32_FIND_DATAA* data) {
         if (entry == nullptr)
             return errno == 0 ? failWithCode(ERROR_NO_MORE_FILES) : failWithErrno(errno);
         FileStatus status;
+        entriesListed.fetch_add(1, std::memory_order_relaxed);
         if (statusInFolder(dirfd(folder), entry->d_name, status)) {
             fillFindData(status, entry->d_name, data);
             return TRUE;

@@ -1,0 +1,10 @@
+// Windows reads directory metadata with the listing itself; there is nothing
+// to read ahead.
+#include "platform/platform.h"
+
+namespace platform {
+
+TreePrefetch* startTreePrefetch(const char*) { return nullptr; }
+void stopTreePrefetch(TreePrefetch*) {}
+
+}  // namespace platform
