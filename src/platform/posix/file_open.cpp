@@ -124,9 +124,13 @@ bool isRaceSign(int err, bool existed) {
     return err == ELOOP || (err == EEXIST && !existed) || (err == ENOENT && existed);
 }
 
-void clearNonBlocking(int fd) {
-    int statusFlags = fcntl(fd, F_GETFL);
-    if (statusFlags >= 0) fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK);
+// F_SETFL replaces all the flags it can change, and the open set none of
+// them but O_NONBLOCK and, for a read where the kernel allowed it,
+// O_NOATIME; setting O_NOATIME again fails exactly where the open could not
+// use it.
+void clearNonBlocking(int fd, const OpenRequest& request) {
+    if (!request.write && fcntl(fd, F_SETFL, O_NOATIME) == 0) return;
+    fcntl(fd, F_SETFL, 0);
 }
 
 DWORD lockCode(int fd, const OpenRequest& request) {
@@ -144,7 +148,7 @@ DWORD replaceLinkedFile(int& fd, const OpenRequest& request) {
     if (fresh < 0) return windowsError(errno, request.name);
     close(fd);
     fd = fresh;
-    clearNonBlocking(fd);
+    clearNonBlocking(fd, request);
     return lockCode(fd, request);
 }
 
@@ -163,7 +167,7 @@ DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed) {
     if (!statusOfDescriptor(fd, opened)) return windowsError(errno);
     DWORD refusal = refusalFor(opened.mode, request);
     if (refusal != ERROR_SUCCESS) return refusal;
-    clearNonBlocking(fd);
+    clearNonBlocking(fd, request);
     if (S_ISDIR(opened.mode)) return ERROR_SUCCESS;
     DWORD code = lockCode(fd, request);
     if (code != ERROR_SUCCESS || !existed || !truncatesExisting(request.disposition)) return code;

@@ -12,7 +12,8 @@ namespace platform {
 // Changing the owner clears set-user-ID and set-group-ID bits, even for
 // root, so a copy made in the other order keeps them: they are put back.
 BOOL copyOwner(const char* source, const char* target) {
-    if (geteuid() != 0) return TRUE;
+    static const bool root = geteuid() == 0;
+    if (!root) return TRUE;
     if (source == nullptr || target == nullptr) return posix::failWithCode(ERROR_INVALID_PARAMETER);
     struct stat from;
     struct stat to;
