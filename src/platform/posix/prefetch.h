@@ -1,12 +1,56 @@
-// The count of entries the backend's listings have handed out, by which the
-// read-ahead keeps its distance.
+// Reads a tree's folders and entry metadata on background threads, ahead of
+// the walk, so that the walk's own listings find the inodes in the cache.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace posix {
 
+// The count of entries the backend's listings have handed out, by which the
+// read-ahead keeps its distance.
 extern std::atomic<uint64_t> entriesListed;
 
 }  // namespace posix
+
+namespace platform {
+
+class TreePrefetch {
+public:
+    // How far the read-ahead may run in front of the walk, in entries: enough
+    // to keep the disk busy, little enough that what it read is still cached
+    // when the walk gets there.
+    static constexpr uint64_t kDefaultLead = 100000;
+
+    explicit TreePrefetch(std::string root, uint64_t lead = kDefaultLead);
+    ~TreePrefetch();
+    TreePrefetch(const TreePrefetch&) = delete;
+    TreePrefetch& operator=(const TreePrefetch&) = delete;
+
+    // Returns once the whole tree has been read (or the read-ahead stopped).
+    void waitUntilDone();
+    uint64_t foldersRead() const { return foldersRead_.load(); }
+
+private:
+    void readFolders();
+    // False once no folder is left and none is being read.
+    bool takeFolder(std::string& folder);
+    std::vector<std::string> readFolder(const std::string& folder);
+    void keepPace();
+
+    static constexpr int kReaders = 4;
+    const uint64_t lead_;
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> read_{0};
+    std::atomic<uint64_t> foldersRead_{0};
+    int busy_ = 0;
+    std::mutex mutex_;
+    std::vector<std::string> pending_;
+    std::vector<std::thread> readers_;
+};
+
+}  // namespace platform
