@@ -11,8 +11,6 @@ constexpr size_t kCancelColumn = 63;
 constexpr size_t kDelaysRow = 10;
 constexpr const char* kCancelButton = "[ Cancel ]";
 constexpr const char* kBoxLabels[3] = {"Open", "Source", "Target"};
-constexpr const char* kNotAnInteger = "Please enter an integer.";
-constexpr const char* kOutOfRange = "Please enter an integer between -1 and 10000.";
 constexpr const char* kQuestionPrompt = "[y/n] ";
 
 // A label and its value, the value right-aligned to the column's width.
@@ -41,20 +39,6 @@ std::string delaysRow(const std::string texts[3], size_t starts[3]) {
     }
     row.resize(kCancelColumn, ' ');
     return row + kCancelButton;
-}
-
-// A whole number without anything around it, as the delay check reads it.
-bool readInteger(const std::string& text, long long& value) {
-    size_t at = text.empty() || text[0] != '-' ? 0 : 1;
-    if (at == text.size()) return false;
-    value = 0;
-    for (size_t i = at; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        // Far outside the range already; stops the growth.
-        if (value < 1000000000LL) value = value * 10 + (text[i] - '0');
-    }
-    if (at == 1) value = -value;
-    return true;
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -155,21 +139,14 @@ void PanelControls::moveFocus(int step) {
 
 KeyOutcome PanelControls::typeInto(DelayBox& box, char c) {
     KeyOutcome outcome;
-    bool digit = c >= '0' && c <= '9';
-    if (!digit && c != '-') {
-        outcome.bell = true;
-        return outcome;
-    }
     std::string text = box.selected ? std::string() : box.text;
-    text += c;
     // One minus sign, anywhere; no more than the box holds.
-    size_t minus = 0;
-    for (char t : text) minus += t == '-' ? 1 : 0;
-    if (minus > 1 || text.size() > kDelayBoxWidth) {
+    if (static_cast<unsigned char>(c) < 32 || !delayCharacterTaken(text, c) ||
+        text.size() + 1 > kDelayBoxWidth) {
         outcome.bell = true;
         return outcome;
     }
-    box.text = text;
+    box.text = text + c;
     box.edited = true;
     box.selected = false;
     return outcome;
@@ -178,7 +155,7 @@ KeyOutcome PanelControls::typeInto(DelayBox& box, char c) {
 // The spin arrows: one step from the number in the box, within the range.
 KeyOutcome PanelControls::step(DelayBox& box, int direction, int32_t current) {
     long long value = current;
-    if (!readInteger(box.text, value)) value = current;
+    if (!readWholeNumber(box.text, value)) value = current;
     value = std::clamp<long long>(value, kDelayMinimum, kDelayMaximum);
     value = std::clamp<long long>(value + direction, kDelayMinimum, kDelayMaximum);
     box.text = std::to_string(value);
@@ -194,20 +171,13 @@ KeyOutcome PanelControls::validate() {
     KeyOutcome outcome;
     int32_t checked[3];
     for (int i = 0; i < 3; ++i) {
-        long long value = 0;
-        const char* complaint = nullptr;
-        if (!readInteger(boxes_[i].text, value)) {
-            complaint = kNotAnInteger;
-        } else if (value < kDelayMinimum || value > kDelayMaximum) {
-            complaint = kOutOfRange;
-        }
+        const char* complaint = checkDelayText(boxes_[i].text, checked[i]);
         if (complaint != nullptr) {
             message_ = {complaint};
             question_ = false;
             focusBox(i);
             return outcome;
         }
-        checked[i] = static_cast<int32_t>(value);
     }
     outcome.delaysTaken = true;
     for (int i = 0; i < 3; ++i) {

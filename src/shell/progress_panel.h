@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "shell/delay_entry.h"
 #include "shell/progress_dialog.h"
 
 struct PanelFigures {
@@ -47,8 +48,6 @@ struct KeyOutcome {
     int answer = 0;
 };
 
-inline constexpr int32_t kDelayMinimum = -1;
-inline constexpr int32_t kDelayMaximum = 10000;
 // Characters a delay box holds: "-10000" fits.
 inline constexpr size_t kDelayBoxWidth = 6;
 
