@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "platform/platform.h"
 #include "report/run_state.h"
 
 // Puts the process-wide run state back to its start values.
@@ -12,7 +13,8 @@ inline void resetRunState() {
     new (&runState) RunState();
 }
 
-// A folder under /tmp that is removed with everything in it at the end.
+// A folder under the temporary folder that is removed with everything in it
+// at the end.
 class TempDir {
 public:
     TempDir();
@@ -20,7 +22,9 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    std::string operator/(const std::string& name) const {
+        return path_ + platform::kPathSeparator + name;
+    }
 
 private:
     std::string path_;

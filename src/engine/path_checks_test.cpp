@@ -12,6 +12,7 @@
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "support/text_buffer.h"
+#include "run_as_worker.h"
 #include "test_support.h"
 
 namespace {
@@ -80,34 +81,34 @@ TEST(SearchPattern, FolderGetsOneSeparatorAndTheWildCardsOrTheRunEnds) {
     EXPECT_EQ(patternOf(withSeparators("/")), withSeparators("/*.*"));
     // A bare drive stands for its current folder only where drives exist.
     EXPECT_EQ(patternOf("D:"), platform::kDriveLetters ? "D:*.*" : withSeparators("D:/*.*"));
-    EXPECT_EXIT(patternOf("/srv/*.txt"), testing::ExitedWithCode(1),
+    EXPECT_STOP(patternOf("/srv/*.txt"), testing::ExitedWithCode(1),
                 "^KAZ - message\nError in path name \\(/srv/\\*\\.txt\\), no wild cards "
                 "permitted\\.\n$");
-    EXPECT_EXIT(patternOf("file?"), testing::ExitedWithCode(1), "\\(file\\?\\), no wild cards");
-    EXPECT_EXIT(patternOf(""), testing::ExitedWithCode(1), "^KAZ - message\nError, NULL path name\\.\n$");
+    EXPECT_STOP(patternOf("file?"), testing::ExitedWithCode(1), "\\(file\\?\\), no wild cards");
+    EXPECT_STOP(patternOf(""), testing::ExitedWithCode(1), "^KAZ - message\nError, NULL path name\\.\n$");
 }
 
 TEST_F(PathChecks, SameFolderIsRefusedHoweverItIsSpelled) {
-    EXPECT_EXIT(check(data, data + "/"), testing::ExitedWithCode(1), kSame);
-    EXPECT_EXIT(check(data, dir / "other/../data/old/.."), testing::ExitedWithCode(1), kSame);
+    EXPECT_STOP(check(data, data + "/"), testing::ExitedWithCode(1), kSame);
+    EXPECT_STOP(check(data, dir / "other/../data/old/.."), testing::ExitedWithCode(1), kSame);
     std::filesystem::create_directory_symlink(data, dir / "link");
-    EXPECT_EXIT(check(data, dir / "link"), testing::ExitedWithCode(1), kSame);
+    EXPECT_STOP(check(data, dir / "link"), testing::ExitedWithCode(1), kSame);
 }
 
 TEST_F(PathChecks, TargetInsideSourceIsRefusedHoweverItIsReached) {
     std::filesystem::create_directory_symlink(data + "/old", dir / "other/into-old");
-    EXPECT_EXIT(check(data, data + "/sub"), testing::ExitedWithCode(1), kNested);
-    EXPECT_EXIT(check(data, data + "/../data/sub"), testing::ExitedWithCode(1), kNested);
-    EXPECT_EXIT(check(data, dir / "other/into-old"), testing::ExitedWithCode(1), kNested);
+    EXPECT_STOP(check(data, data + "/sub"), testing::ExitedWithCode(1), kNested);
+    EXPECT_STOP(check(data, data + "/../data/sub"), testing::ExitedWithCode(1), kNested);
+    EXPECT_STOP(check(data, dir / "other/into-old"), testing::ExitedWithCode(1), kNested);
     // ".." after the link climbs from where it leads: still inside the source.
-    EXPECT_EXIT(check(data, dir / "other/into-old/../new/deeper"), testing::ExitedWithCode(1),
+    EXPECT_STOP(check(data, dir / "other/into-old/../new/deeper"), testing::ExitedWithCode(1),
                 kNested);
 }
 
 TEST_F(PathChecks, SourceInsideTargetAsksOnceAndOnlyYesGoesOn) {
     std::filesystem::create_directory_symlink(data + "/old", dir / "other/to-old");
-    EXPECT_EXIT(check(data + "/old", data), testing::ExitedWithCode(1), kQuestion);
-    EXPECT_EXIT(check(dir / "other/to-old", data), testing::ExitedWithCode(1), kQuestion);
+    EXPECT_STOP(check(data + "/old", data), testing::ExitedWithCode(1), kQuestion);
+    EXPECT_STOP(check(dir / "other/to-old", data), testing::ExitedWithCode(1), kQuestion);
     answerToGive = IDYES;
     check(data + "/old", data);
     check(dir / "other/to-old", data);
@@ -124,7 +125,7 @@ TEST_F(PathChecks, FoldersThatOnlyBeginAlikeAreNotRelated) {
 TEST_F(PathChecks, SourceThatCannotBeListedEndsTheRunWithItsCode) {
     std::string missing = dir / "missing";
     std::string log = dir / "run.log";
-    EXPECT_EXIT(
+    EXPECT_STOP(
         {
             runState.debug = 1;
             openLogAt(log);
@@ -135,7 +136,7 @@ TEST_F(PathChecks, SourceThatCannotBeListedEndsTheRunWithItsCode) {
             "/\\*\\.\\*\\)\\.\nCode=3 - ERROR_PATH_NOT_FOUND\n$");
     EXPECT_EQ(readFile(log), ": debug - line = 13, code = 3, ERROR_PATH_NOT_FOUND\n");
     writeFile(dir / "plain", "not a folder");
-    EXPECT_EXIT(check(dir / "plain", dir / "other"), testing::ExitedWithCode(1),
+    EXPECT_STOP(check(dir / "plain", dir / "other"), testing::ExitedWithCode(1),
                 "Error in source path .*\nCode=3 - ERROR_PATH_NOT_FOUND");
 }
 

@@ -14,6 +14,7 @@
 #include "report/run_state.h"
 #include "shell/progress_dialog.h"
 #include "support/heap.h"
+#include "run_as_worker.h"
 #include "test_support.h"
 
 namespace {
@@ -272,7 +273,7 @@ TEST_F(EndReport, CancelAtTheRefreshEndsTheReportAfterTheExceptionList) {
     // Forks at the statement, so that the child writes the very log read below.
     std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "fast");
-    EXPECT_EXIT(
+    EXPECT_STOP(
         {
             runState.cancelRequested = platform::kCancelConfirmed;
             writeEndReport();

@@ -5,6 +5,7 @@
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "support/failure_stops.h"
+#include "run_as_worker.h"
 #include "test_support.h"
 
 namespace {
@@ -24,7 +25,7 @@ protected:
 }  // namespace
 
 TEST_F(StopTest, FatalMessageClosesTheLogUnderItsFinalName) {
-    EXPECT_EXIT(
+    EXPECT_STOP(
         {
             openTheLog();
             writeLog("last line\r\n");
@@ -37,13 +38,13 @@ TEST_F(StopTest, FatalMessageClosesTheLogUnderItsFinalName) {
 }
 
 TEST_F(StopTest, FatalMessageWithoutALogCreatesNoFile) {
-    EXPECT_EXIT(fatalMessage2(1, "Exclude list not found: ", "x"), testing::ExitedWithCode(1),
+    EXPECT_STOP(fatalMessage2(1, "Exclude list not found: ", "x"), testing::ExitedWithCode(1),
                 "Exclude list not found: x");
     EXPECT_FALSE(fileExists(log));
 }
 
 TEST_F(StopTest, OutOfMemoryStillLeavesACompleteLog) {
-    EXPECT_EXIT(
+    EXPECT_STOP(
         {
             openTheLog();
             writeLog("before\r\n");
@@ -54,7 +55,7 @@ TEST_F(StopTest, OutOfMemoryStillLeavesACompleteLog) {
 }
 
 TEST_F(StopTest, AssertionStopLeavesOnlyWhatWasFlushedUnderTheTemporaryName) {
-    EXPECT_EXIT(
+    EXPECT_STOP(
         {
             openTheLog();
             writeLog("flushed\r\n");

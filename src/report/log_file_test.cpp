@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <string>
 
 #include "report/run_state.h"
+#include "run_as_worker.h"
 #include "test_support.h"
 
 class LogFileTest : public testing::Test {
@@ -108,12 +108,12 @@ TEST_F(LogFileTest, FailedRenameLeavesTheLogUnderItsTemporaryName) {
     writeLog("kept");
     std::string blocker = log;
     // A folder under the final name makes both the delete and the rename fail.
-    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(blocker));
     closeLog();
     EXPECT_EQ(readFile(temporary), "kept");
 }
 
 TEST_F(LogFileTest, LogInAMissingFolderIsFatal) {
     runState.logFileName.assign((dir / "no/such/run.log").c_str());
-    EXPECT_EXIT(openLog(), testing::ExitedWithCode(1), "KAZ - Unable to create log file");
+    EXPECT_STOP(openLog(), testing::ExitedWithCode(1), "KAZ - Unable to create log file");
 }

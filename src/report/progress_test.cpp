@@ -11,6 +11,7 @@
 #include "report/progress_text.h"
 #include "report/run_state.h"
 #include "shell/progress_dialog.h"
+#include "run_as_worker.h"
 #include "test_support.h"
 
 namespace {
@@ -229,7 +230,7 @@ TEST_F(Progress, ConfirmedCancelEndsTheRunEvenWhenTheRefreshIsSkipped) {
     // Forks at the statement, so that the child writes the very log read below.
     std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "fast");
-    EXPECT_EXIT(
+    EXPECT_STOP(
         {
             runState.logFileName.assign(log.c_str());
             openLog();

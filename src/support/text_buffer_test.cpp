@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "support/heap.h"
+#include "run_as_worker.h"
 
 TEST(TextBuffer, AppendToClearedBufferAllocatesExactly) {
     TextBuffer t;
@@ -82,7 +83,7 @@ TEST(TextBuffer, MovingHandsTheBlockOver) {
 }
 
 TEST(TextBufferDeathTest, RefusedBlockIsTheOutOfMemoryStop) {
-    EXPECT_EXIT(
+    EXPECT_STOP(
         {
             TextBuffer t("abc", 100);
             setHeapRefusal(0, 100);
@@ -92,7 +93,7 @@ TEST(TextBufferDeathTest, RefusedBlockIsTheOutOfMemoryStop) {
 }
 
 TEST(TextBufferDeathTest, OverrunByAnInPlaceWriterIsAnAssertionStop) {
-    EXPECT_EXIT(
+    EXPECT_STOP(
         {
             TextBuffer t("abc");
             std::memset(t.data, 'x', t.capacity);  // no terminator left
