@@ -89,6 +89,15 @@ void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources
     removeTargetEntry(targetPath.withName(target.cFileName), target);
 }
 
+// A trial run leaves a target file in place where the source has a folder
+// of that name; Windows refuses to list below a file with its own codes,
+// which must not end the trial as if the target path were bad.
+bool trialKeptFileForFolder(SearchPattern& target) {
+    if (!runState.trialRun) return false;
+    DWORD attributes = GetFileAttributesA(target.folder().c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
@@ -96,7 +105,7 @@ void compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
     if (find == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) return;
-        if (code == ERROR_PATH_NOT_FOUND) {
+        if (code == ERROR_PATH_NOT_FOUND || trialKeptFileForFolder(target)) {
             if (!createFolder(source.prefix(), target.prefix())) {
                 fatalWithCode("Error unable to create destination path (", target.prefix(),
                               ERROR_PATH_NOT_FOUND);
