@@ -7,8 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/platform.h"
+#include "report/error_name.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "support/text_buffer.h"
@@ -41,6 +43,38 @@ std::string withSeparators(std::string path) {
     for (char& c : path)
         if (c == '/') c = platform::kPathSeparator;
     return path;
+}
+
+// A path as a death-test pattern: its special characters (the separator of
+// Windows among them) taken literally.
+std::string literally(const std::string& text) {
+    std::string pattern;
+    for (char c : text) {
+        if (std::strchr("\\^$.|?*+()[]{}", c) != nullptr) pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
+
+// The code and its name as the system gives them for listing a folder
+// below a plain file (Windows and POSIX differ here).
+std::string listingErrorBelow(const std::string& file) {
+    WIN32_FIND_DATAA entry;
+    std::string pattern = file + platform::kPathSeparator + "*.*";
+    HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    DWORD code = GetLastError();
+    return "Code=" + std::to_string(code) + " - " + errorName(code);
+}
+
+// A symbolic link to a folder, where the system lets a test make one; a
+// Windows test process usually may not (nor under Wine), and then the
+// checks through links are left out.
+bool linkFolder(const std::string& to, const std::string& link) {
+    std::error_code error;
+    std::filesystem::create_directory_symlink(to, link, error);
+    if (error && !platform::kDriveLetters) ADD_FAILURE() << link << ": " << error.message();
+    return !error;
 }
 
 const char* const kSame = "Error, source and destination the same\\.";
@@ -91,14 +125,14 @@ TEST(SearchPattern, FolderGetsOneSeparatorAndTheWildCardsOrTheRunEnds) {
 TEST_F(PathChecks, SameFolderIsRefusedHoweverItIsSpelled) {
     EXPECT_STOP(check(data, data + "/"), testing::ExitedWithCode(1), kSame);
     EXPECT_STOP(check(data, dir / "other/../data/old/.."), testing::ExitedWithCode(1), kSame);
-    std::filesystem::create_directory_symlink(data, dir / "link");
+    if (!linkFolder(data, dir / "link")) return;
     EXPECT_STOP(check(data, dir / "link"), testing::ExitedWithCode(1), kSame);
 }
 
 TEST_F(PathChecks, TargetInsideSourceIsRefusedHoweverItIsReached) {
-    std::filesystem::create_directory_symlink(data + "/old", dir / "other/into-old");
     EXPECT_STOP(check(data, data + "/sub"), testing::ExitedWithCode(1), kNested);
     EXPECT_STOP(check(data, data + "/../data/sub"), testing::ExitedWithCode(1), kNested);
+    if (!linkFolder(data + "/old", dir / "other/into-old")) return;
     EXPECT_STOP(check(data, dir / "other/into-old"), testing::ExitedWithCode(1), kNested);
     // ".." after the link climbs from where it leads: still inside the source.
     EXPECT_STOP(check(data, dir / "other/into-old/../new/deeper"), testing::ExitedWithCode(1),
@@ -106,13 +140,15 @@ TEST_F(PathChecks, TargetInsideSourceIsRefusedHoweverItIsReached) {
 }
 
 TEST_F(PathChecks, SourceInsideTargetAsksOnceAndOnlyYesGoesOn) {
-    std::filesystem::create_directory_symlink(data + "/old", dir / "other/to-old");
+    bool linked = linkFolder(data + "/old", dir / "other/to-old");
     EXPECT_STOP(check(data + "/old", data), testing::ExitedWithCode(1), kQuestion);
-    EXPECT_STOP(check(dir / "other/to-old", data), testing::ExitedWithCode(1), kQuestion);
+    if (linked) {
+        EXPECT_STOP(check(dir / "other/to-old", data), testing::ExitedWithCode(1), kQuestion);
+    }
     answerToGive = IDYES;
     check(data + "/old", data);
-    check(dir / "other/to-old", data);
-    EXPECT_EQ(questionsAsked, 2);
+    if (linked) check(dir / "other/to-old", data);
+    EXPECT_EQ(questionsAsked, linked ? 2 : 1);
 }
 
 TEST_F(PathChecks, FoldersThatOnlyBeginAlikeAreNotRelated) {
@@ -132,12 +168,13 @@ TEST_F(PathChecks, SourceThatCannotBeListedEndsTheRunWithItsCode) {
             check(missing, dir / "other");
         },
         testing::ExitedWithCode(1),
-        "^KAZ - message\nError in source path \\(" + missing +
-            "/\\*\\.\\*\\)\\.\nCode=3 - ERROR_PATH_NOT_FOUND\n$");
+        "^KAZ - message\nError in source path \\(" +
+            literally(missing + platform::kPathSeparator + "*.*") +
+            "\\)\\.\nCode=3 - ERROR_PATH_NOT_FOUND\n$");
     EXPECT_EQ(readFile(log), ": debug - line = 13, code = 3, ERROR_PATH_NOT_FOUND\n");
     writeFile(dir / "plain", "not a folder");
     EXPECT_STOP(check(dir / "plain", dir / "other"), testing::ExitedWithCode(1),
-                "Error in source path .*\nCode=3 - ERROR_PATH_NOT_FOUND");
+                "Error in source path .*\n" + literally(listingErrorBelow(dir / "plain")));
 }
 
 TEST_F(PathChecks, LookupFillsAttributesTimesAndSizeOnly) {

@@ -273,8 +273,12 @@ TEST_F(EndReport, CancelAtTheRefreshEndsTheReportAfterTheExceptionList) {
     // Forks at the statement, so that the child writes the very log read below.
     std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "fast");
+    // The child opens the log afresh: where death tests run in a new process
+    // (Windows), the parent's open log would refuse it, being unshared.
+    closeLog();
     EXPECT_STOP(
         {
+            openLog();
             runState.cancelRequested = platform::kCancelConfirmed;
             writeEndReport();
             _exit(0);
