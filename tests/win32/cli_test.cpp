@@ -30,3 +30,25 @@ TEST(WindowsUsage, UnknownSwitchShowsTheUsageAndFails) {
     EXPECT_NE(box.text.find("KAZ @scriptfile [logfile][switches]"), std::string::npos);
     EXPECT_FALSE(folderExists(folder / "tgt"));
 }
+
+// The program takes its arguments from GetCommandLineA and splits them
+// itself: blanks, tabs and commas end an unquoted argument, double quotes
+// hold one with blanks and commas in it.
+TEST(WindowsCommandLine, CommasSeparateAndQuotesHoldBlanksAndCommas) {
+    TempFolder folder;
+    ASSERT_EQ(folder.path().find_first_of(" ,"), std::string::npos)
+        << "the temporary folder must take no quotes here";
+    std::string source = folder / "source, with blank";
+    writeFile(source + "\\a.txt", "alpha\r\n");
+    std::string target = folder / "target";
+    std::string log = folder / "run.log";
+    std::string text = "\"" + source + "\"\t" + target + "," + log + " /nowarn";
+    KazProcess kaz(text);
+    ASSERT_TRUE(kaz.wait(kRunLimitMs));
+    EXPECT_EQ(kaz.exitCode(), 0);
+    EXPECT_EQ(readFile(target + "\\a.txt"), "alpha\r\n");
+    std::string written = readFile(log);
+    EXPECT_NE(written.find("Source: \"" + source + "\\*.*\"\r\nTarget: " + target + "\\*.*\r\n"),
+              std::string::npos)
+        << written;
+}

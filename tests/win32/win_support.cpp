@@ -23,16 +23,15 @@ std::string uniqueTempName() {
 
 }  // namespace
 
-TempFolder::TempFolder() {
+std::string makeTempFolder() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = uniqueTempName();
-        if (CreateDirectoryA(candidate.c_str(), nullptr)) {
-            path_ = candidate;
-            return;
-        }
+        if (CreateDirectoryA(candidate.c_str(), nullptr)) return candidate;
     }
     throw std::runtime_error("no temporary folder");
 }
+
+TempFolder::TempFolder() : path_(makeTempFolder()) {}
 
 TempFolder::~TempFolder() { removeTree(path_); }
 
@@ -237,6 +236,17 @@ std::string windowText(HWND window) {
     char text[4096];
     int length = GetWindowTextA(window, text, sizeof text);
     return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::string controlText(HWND control) {
+    char text[4096];
+    DWORD_PTR length = 0;
+    // A hung or ended process gives an empty text instead of a hang.
+    if (!SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                             SMTO_ABORTIFHUNG, 5000, &length)) {
+        return {};
+    }
+    return std::string(text, length);
 }
 
 namespace {

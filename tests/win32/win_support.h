@@ -25,6 +25,9 @@ private:
     std::string path_;
 };
 
+// Creates a fresh, empty folder under the temporary folder and returns its
+// path; the caller removes it.
+std::string makeTempFolder();
 // Removes a file or a whole folder; true when nothing is left of it.
 bool removeTree(const std::string& path);
 
@@ -104,6 +107,9 @@ std::vector<HWND> dialogWindowsOf(DWORD processId);
 // buttons and static texts, the message being the static with id 0xFFFF).
 bool isMessageBox(HWND window);
 std::string windowText(HWND window);
+// The text a control holds, asked of the control itself (WM_GETTEXT): an
+// edit box of another process keeps its text where windowText cannot see it.
+std::string controlText(HWND control);
 // A message box of the process now on screen, if any.
 bool findMessageBox(DWORD processId, MessageBoxSeen& seen);
 // Waits at most `limitMs` for a message box of the process; false when none
