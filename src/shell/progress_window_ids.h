@@ -1,0 +1,28 @@
+// Resource and control numbers of the progress dialog, shared by its
+// resource script and its code.
+#pragma once
+
+#define IDD_PROGRESS 102
+#define IDI_KAZ 128
+
+#define IDC_CANCEL_RUN 1003
+#define IDC_TOP_LINE 1005
+#define IDC_FILES_PROCESSED 1011
+#define IDC_MEGABYTES 1012
+#define IDC_FILES_CREATED 1014
+#define IDC_FILES_DELETED 1015
+#define IDC_FOLDERS_CREATED 1016
+#define IDC_FOLDERS_DELETED 1017
+#define IDC_BUSY_FILES 1018
+#define IDC_EXCEPTION_FILES 1019
+#define IDC_VIRTUAL_FILES_PROCESSED 1020
+#define IDC_VIRTUAL_MEGABYTES 1021
+#define IDC_MEGABYTES_PER_MINUTE 1022
+#define IDC_RUN_TIME 1023
+#define IDC_DELAY_OPEN 1024
+#define IDC_DELAY_SOURCE 1025
+#define IDC_DELAY_TARGET 1026
+#define IDC_SPIN_OPEN 1033
+#define IDC_SPIN_SOURCE 1035
+#define IDC_SPIN_TARGET 1037
+#define IDC_COMPRESSION_RATIO 1041
