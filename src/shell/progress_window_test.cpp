@@ -313,3 +313,23 @@ TEST_F(ShownDialog, ACancelAlreadyConfirmedStaysConfirmed) {
     ASSERT_TRUE(settled);
     EXPECT_EQ(runState.cancelRequested.load(), platform::kCancelConfirmed);
 }
+
+TEST_F(ShownDialog, TheSpinArrowsStepWithinTheRangeAndHandNothingOver) {
+    std::string steps[3];
+    show([&] {
+        auto stepFrom = [&](const char* start, UINT key) {
+            setText(IDC_DELAY_TARGET, start);
+            SendMessageA(control(IDC_DELAY_TARGET), WM_KEYDOWN, key, 1);
+            SendMessageA(control(IDC_DELAY_TARGET), WM_KEYUP, key, 1);
+            return text(IDC_DELAY_TARGET);
+        };
+        steps[0] = stepFrom("41", VK_UP);
+        steps[1] = stepFrom("10000", VK_UP);
+        steps[2] = stepFrom("-1", VK_DOWN);
+        return 0;
+    });
+    EXPECT_EQ(steps[0], "42");
+    EXPECT_EQ(steps[1], "10000");
+    EXPECT_EQ(steps[2], "-1");
+    EXPECT_EQ(dialog.delayTargetValue.load(), -1);
+}
