@@ -62,9 +62,10 @@ protected:
     void SetUp() override { runState.cancelRequested = 0; }
     void TearDown() override { runState.cancelRequested = 0; }
 
-    int show(std::function<DWORD()> play, bool endsDialog = true) {
+    int show(std::function<DWORD()> play, bool endsDialog = true, bool waitsForTheScreen = true) {
         play_ = std::move(play);
         endsDialog_ = endsDialog;
+        waitsForTheScreen_ = waitsForTheScreen;
         uiThread_ = GetCurrentThreadId();
         HANDLE worker = CreateThread(nullptr, 0, runWorker, this, CREATE_SUSPENDED, nullptr);
         int exitCode = showDialogModal(dialog, worker);
@@ -105,7 +106,8 @@ private:
     static DWORD WINAPI runWorker(LPVOID raw) {
         auto* self = static_cast<ShownDialog*>(raw);
         self->window = dialogWindow(&self->dialog);
-        DWORD exitCode = self->waitUntilShown() ? self->play_() : 99;
+        bool ready = self->waitsForTheScreen_ ? self->waitUntilShown() : self->window != nullptr;
+        DWORD exitCode = ready ? self->play_() : 99;
         if (self->endsDialog_) endDialog(&self->dialog, IDC_CANCEL_RUN);
         return exitCode;
     }
@@ -122,6 +124,7 @@ private:
 
     std::function<DWORD()> play_;
     bool endsDialog_ = true;
+    bool waitsForTheScreen_ = true;
     DWORD uiThread_ = 0;
 };
 
@@ -133,6 +136,12 @@ TEST_F(ShownDialog, EndsWith1003AndGivesBackTheWorkersExitCode) {
     EXPECT_EQ(dialog.result, IDC_CANCEL_RUN);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(dialogWindow(&dialog), nullptr);
+}
+
+TEST_F(ShownDialog, ARunThatEndsBeforeTheDialogIsOnTheScreenStillEndsIt) {
+    EXPECT_EQ(show([] { return 5; }, true, false), 5);
+    EXPECT_EQ(dialog.result, IDC_CANCEL_RUN);
+    EXPECT_FALSE(IsWindow(window));
 }
 
 TEST_F(ShownDialog, AWorkerThatEndsWithoutEndingTheDialogStillEndsIt) {
