@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/win32/window_text.h"
 #include "shell/delay_entry.h"
 #include "shell/progress_window_ids.h"
 
@@ -22,12 +23,6 @@ std::atomic<int32_t>& member(ProgressDialog& dialog, int box) {
     return box == 1 ? dialog.delaySourceValue : dialog.delayTargetValue;
 }
 
-std::string windowText(HWND control) {
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(control, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 void showValue(HWND window, int box, int32_t value) {
     shownValues[box] = value;
     SetDlgItemTextA(window, kBoxIds[box], std::to_string(value).c_str());
@@ -37,7 +32,8 @@ void showValue(HWND window, int box, int32_t value) {
 LRESULT CALLBACK filterCharacters(HWND box, UINT message, WPARAM wParam, LPARAM lParam,
                                   UINT_PTR, DWORD_PTR) {
     if (message == WM_CHAR) {
-        bool taken = wParam < 0x80 && delayCharacterTaken(windowText(box), static_cast<char>(wParam));
+        bool taken = wParam < 0x80 &&
+                     delayCharacterTaken(platform::windowText(box), static_cast<char>(wParam));
         if (!taken) {
             MessageBeep(kSimpleBeep);
             return 0;
@@ -76,7 +72,7 @@ void takeDelayBoxes(HWND window, ProgressDialog& dialog) {
     int32_t values[3];
     for (int box = 0; box < 3; ++box) {
         HWND control = GetDlgItem(window, kBoxIds[box]);
-        if (const char* complaint = checkDelayText(windowText(control), values[box])) {
+        if (const char* complaint = checkDelayText(platform::windowText(control), values[box])) {
             MessageBoxA(window, complaint, "KAZ", MB_OK);
             focusControl(window, control);
             return;

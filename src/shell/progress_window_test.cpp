@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/window_text.h"
 #include "report/run_state.h"
 #include "shell/delay_entry.h"
 #include "shell/progress_window_ids.h"
@@ -28,12 +29,6 @@ bool waitUntil(Done done) {
         Sleep(20);
     }
     return true;
-}
-
-std::string textOf(HWND window) {
-    char text[512];
-    int length = GetWindowTextA(window, text, sizeof text);
-    return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 // The message boxes of the dialog's thread, answered OK as they come.
@@ -74,7 +69,7 @@ protected:
     }
 
     HWND control(int id) const { return GetDlgItem(window, id); }
-    std::string text(int id) const { return textOf(control(id)); }
+    std::string text(int id) const { return platform::windowText(control(id)); }
     void setText(int id, const char* text) const {
         SendMessageA(control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
     }
@@ -164,7 +159,7 @@ TEST_F(ShownDialog, FiguresAndTitleFromTheWorkerReachTheWindow) {
         runTime = text(IDC_RUN_TIME);
         files = text(IDC_FILES_PROCESSED);
         topLine = text(IDC_TOP_LINE);
-        title = textOf(window);
+        title = platform::windowText(window);
         icon = reinterpret_cast<HICON>(SendMessageA(window, WM_QUERYDRAGICON, 0, 0));
         return 0;
     });

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/win32/window_text.h"
+
 namespace {
 
 std::string lineText(const char* text) {
@@ -20,26 +22,15 @@ std::string lineText(const char* text) {
     return out;
 }
 
-std::string textOf(HWND window) {
-    char text[8192];
-    int length = GetWindowTextA(window, text, sizeof text);
-    return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
-}
-
-bool isMessageBox(HWND window) {
-    char kind[16];
-    return GetClassNameA(window, kind, sizeof kind) > 0 && std::string(kind) == "#32770" &&
-           GetDlgItem(window, 0xFFFF) != nullptr;
-}
-
 thread_local HWND lastAnswered = nullptr;
 
 LRESULT CALLBACK answerUnattended(int code, WPARAM wParam, LPARAM lParam) {
     HWND box = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && box != lastAnswered && isMessageBox(box)) {
+    if (code == HCBT_ACTIVATE && box != lastAnswered && platform::isMessageBox(box)) {
         lastAnswered = box;
-        std::string shown = lineText(textOf(box).c_str()) +
-                            lineText(textOf(GetDlgItem(box, 0xFFFF)).c_str());
+        HWND message = GetDlgItem(box, platform::kMessageTextId);
+        std::string shown = lineText(platform::windowText(box).c_str()) +
+                            lineText(platform::windowText(message).c_str());
         int answer = IDOK;
         if (GetDlgItem(box, IDNO) != nullptr) {
             shown += "(no terminal to answer on: taking No)\n";

@@ -232,12 +232,6 @@ int runKazText(const std::string& argumentText, DWORD limitMs) {
     return finish(process, limitMs);
 }
 
-std::string windowText(HWND window) {
-    char text[4096];
-    int length = GetWindowTextA(window, text, sizeof text);
-    return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
-}
-
 std::string controlText(HWND control) {
     char text[4096];
     DWORD_PTR length = 0;
@@ -281,7 +275,7 @@ BOOL CALLBACK surveyChild(HWND child, LPARAM data) {
     auto* survey = reinterpret_cast<ChildSurvey*>(data);
     std::string kind = classOf(child);
     if (kind != "Button" && kind != "Static") survey->onlyButtonsAndStatics = false;
-    if (kind == "Static" && GetDlgCtrlID(child) == 0xFFFF) survey->hasMessageText = true;
+    if (kind == "Static" && GetDlgCtrlID(child) == platform::kMessageTextId) survey->hasMessageText = true;
     return TRUE;
 }
 
@@ -315,7 +309,7 @@ bool findMessageBox(DWORD processId, MessageBoxSeen& seen) {
         if (!isMessageBox(window)) continue;
         seen.window = window;
         seen.caption = windowText(window);
-        seen.text = windowText(GetDlgItem(window, 0xFFFF));
+        seen.text = windowText(GetDlgItem(window, platform::kMessageTextId));
         return true;
     }
     return false;

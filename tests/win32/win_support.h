@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/window_text.h"
+
 namespace wintest {
 
 // A fresh folder under the temporary folder, removed with everything in it
@@ -106,7 +108,7 @@ std::vector<HWND> dialogWindowsOf(DWORD processId);
 // Whether a dialog-class window is a message box (it has nothing but
 // buttons and static texts, the message being the static with id 0xFFFF).
 bool isMessageBox(HWND window);
-std::string windowText(HWND window);
+using platform::windowText;
 // The text a control holds, asked of the control itself (WM_GETTEXT): an
 // edit box of another process keeps its text where windowText cannot see it.
 std::string controlText(HWND control);

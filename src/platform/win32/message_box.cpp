@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32/window_text.h"
 
 namespace {
 
@@ -13,24 +14,6 @@ std::atomic<platform::MessageBoxPresenter> presenter{nullptr};
 thread_local HHOOK boxHook = nullptr;
 // Activation can come more than once for one box; it is answered once.
 thread_local HWND lastAnswered = nullptr;
-
-// A message box writes its text into the static control with this id.
-const int kMessageTextId = 0xFFFF;
-
-std::string textOf(HWND window) {
-    int length = GetWindowTextLengthA(window);
-    if (length <= 0) return {};
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    length = GetWindowTextA(window, text.data(), length + 1);
-    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    return text;
-}
-
-bool isMessageBox(HWND window) {
-    char kind[16];
-    return GetClassNameA(window, kind, sizeof kind) > 0 && std::string(kind) == "#32770" &&
-           GetDlgItem(window, kMessageTextId) != nullptr;
-}
 
 // The button set of the box, as the type word of MessageBoxA has it.
 UINT buttonsOf(HWND box) {
@@ -43,8 +26,8 @@ UINT buttonsOf(HWND box) {
 
 void answer(HWND box, platform::MessageBoxPresenter present) {
     lastAnswered = box;
-    std::string caption = textOf(box);
-    std::string text = textOf(GetDlgItem(box, kMessageTextId));
+    std::string caption = platform::windowText(box);
+    std::string text = platform::windowText(GetDlgItem(box, platform::kMessageTextId));
     int pressed = present(text.c_str(), caption.c_str(), buttonsOf(box));
     HWND button = GetDlgItem(box, pressed);
     if (button == nullptr) {
@@ -61,7 +44,7 @@ LRESULT CALLBACK watchBoxes(int code, WPARAM wParam, LPARAM lParam) {
         HWND window = reinterpret_cast<HWND>(wParam);
         platform::MessageBoxPresenter present = presenter.load();
         if (present != nullptr && window != lastAnswered &&
-            isMessageBox(window)) {
+            platform::isMessageBox(window)) {
             answer(window, present);
             // Answered: hooks further down the chain need not see it.
             return 0;
