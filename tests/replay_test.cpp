@@ -184,7 +184,7 @@ protected:
         writeFile(source + "/sub/deep.txt", "deep\n");
         Locks lock({source + "/held"});
         RunResult r = runKaz({source, target, mirrorLog, "-nowarn", "-verbose"});
-        ASSERT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_EQ(r.exitCode, kRunIncomplete) << r.err;
         ASSERT_FALSE(fileExists(target + "/held"));
         std::string text = readFile(mirrorLog);
         ASSERT_NE(text.find("MKDIR "), std::string::npos) << text;
@@ -238,7 +238,7 @@ TEST_F(LogReplayTest, VerifyReplayVerifiesExactlyTheCopiedFiles) {
 TEST_F(LogReplayTest, VerifyReplayFindsAChangedCopy) {
     writeFile(target + "/sub/deep.txt", "DEEP\n");
     RunResult r = runKaz({"@" + mirrorLog, log, "-nowarn", "-verify"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.exitCode, kRunIncomplete) << r.err;
     std::string text = readFile(log);
     EXPECT_NE(text.find(": KAZ - No Error\r\n: " + source + "/sub/deep.txt " + target +
                         "/sub/deep.txt\r\n"),
@@ -252,7 +252,7 @@ TEST_F(LogReplayTest, LogOfAReplayReplaysItsOwnRecopyList) {
     // whose "COPY " lines still name the pair to copy.
     {
         Locks lock({source + "/held"});
-        ASSERT_EQ(runKaz({"@" + mirrorLog, log, "-nowarn"}).exitCode, 0);
+        ASSERT_EQ(runKaz({"@" + mirrorLog, log, "-nowarn"}).exitCode, kRunIncomplete);
     }
     ASSERT_FALSE(fileExists(target + "/held"));
     RunResult r = runKaz({"@" + log, dir / "second.log", "-nowarn"});
@@ -306,7 +306,7 @@ TEST_F(ClosingReportTest, CleanRunSaysSo) {
 
 TEST_F(ClosingReportTest, EightExceptionsFitTheNinthPointsToTheLog) {
     RunResult eight = replay(8, 0);
-    ASSERT_EQ(eight.exitCode, 0) << eight.err;
+    ASSERT_EQ(eight.exitCode, kRunIncomplete) << eight.err;
     EXPECT_EQ(eight.out.rfind("KAZ - message\n-------- Exception List --------\n", 0), 0u)
         << eight.out;
     EXPECT_EQ(count(eight.out, "KAZ - ERROR_FILE_NOT_FOUND(2)\n"), 8);
@@ -314,7 +314,7 @@ TEST_F(ClosingReportTest, EightExceptionsFitTheNinthPointsToTheLog) {
     EXPECT_EQ(eight.out.find("more..."), std::string::npos);
 
     RunResult nine = replay(9, 0);
-    ASSERT_EQ(nine.exitCode, 0) << nine.err;
+    ASSERT_EQ(nine.exitCode, kRunIncomplete) << nine.err;
     EXPECT_EQ(count(nine.out, "KAZ - ERROR_FILE_NOT_FOUND(2)\n"), 8) << nine.out;
     EXPECT_EQ(nine.out.find("missing8"), std::string::npos);
     EXPECT_NE(nine.out.find(dir / "m7\nmore... Suggest you use log file\n"), std::string::npos)
@@ -323,7 +323,7 @@ TEST_F(ClosingReportTest, EightExceptionsFitTheNinthPointsToTheLog) {
 
 TEST_F(ClosingReportTest, BusyFilesFillWhatTheExceptionsLeft) {
     RunResult r = replay(3, 10);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.exitCode, kRunIncomplete) << r.err;
     EXPECT_EQ(count(r.out, "KAZ - ERROR_FILE_NOT_FOUND(2)\n"), 3) << r.out;
     EXPECT_NE(r.out.find(dir / "m2\n:-------- File Busy List --------\n32 - "
                                "ERROR_SHARING_VIOLATION\n" +
@@ -337,10 +337,10 @@ TEST_F(ClosingReportTest, BusyFilesFillWhatTheExceptionsLeft) {
 
 TEST_F(ClosingReportTest, NowarnOrALogKeepsItQuiet) {
     RunResult quiet = replay(2, 0, {"-nowarn"});
-    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    ASSERT_EQ(quiet.exitCode, kRunIncomplete) << quiet.err;
     EXPECT_EQ(quiet.out, "");
     RunResult logged = replay(2, 0, {dir / "run.log"});
-    ASSERT_EQ(logged.exitCode, 0) << logged.err;
+    ASSERT_EQ(logged.exitCode, kRunIncomplete) << logged.err;
     EXPECT_EQ(logged.out, "");
     EXPECT_NE(readFile(dir / "run.log").find(":-------- Exception List --------\r\n"),
               std::string::npos);

@@ -36,6 +36,10 @@ bool fileExists(const std::string& path);
 
 #include <vector>
 
+// The exit code of a run that went to its end without doing everything:
+// exceptions, files left busy, differences found.
+constexpr int kRunIncomplete = 2;
+
 struct RunResult {
     int exitCode = -1;
     std::string out;

@@ -71,7 +71,7 @@ TEST_F(VerifyRunTest, OneChangedByteIsAnException) {
     std::string content = readFile(changed);
     content[content.size() / 2] = 'X';
     writeFile(changed, content);
-    ASSERT_EQ(verify().exitCode, 0);
+    ASSERT_EQ(verify().exitCode, kRunIncomplete);
     std::string text = readFile(log);
     std::string pair = source + "/sub/big.bin " + changed + "\r\n";
     EXPECT_NE(text.find(": KAZ - Error source and target not the same  : " + pair),
@@ -85,7 +85,7 @@ TEST_F(VerifyRunTest, OneChangedByteIsAnException) {
 
 TEST_F(VerifyRunTest, LongerTargetIsReportedBeforeAnyRead) {
     writeFile(target + "/a.txt", "alpha\n!");
-    ASSERT_EQ(verify().exitCode, 0);
+    ASSERT_EQ(verify().exitCode, kRunIncomplete);
     std::string text = readFile(log);
     EXPECT_NE(text.find(": Source and Target file of different length\r\n: Source: " + source +
                         "/a.txt\r\n"),
@@ -96,7 +96,7 @@ TEST_F(VerifyRunTest, LongerTargetIsReportedBeforeAnyRead) {
 
 TEST_F(VerifyRunTest, MissingTargetFolderGivesOneExceptionPerSourceFile) {
     shell("rm -rf " + shellQuoted(target + "/sub"));
-    ASSERT_EQ(verify().exitCode, 0);
+    ASSERT_EQ(verify().exitCode, kRunIncomplete);
     std::string text = readFile(log);
     EXPECT_EQ(count(text, ": KAZ - Target file not found\r\n"), 3) << text;
     EXPECT_EQ(count(text, " dissappeared, nothing to verify\r\n"), 3);

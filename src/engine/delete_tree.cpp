@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/search_pattern.h"
+#include "platform/anchors.h"
 #include "platform/platform.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
@@ -14,6 +15,10 @@
 namespace {
 
 constexpr DWORD kVolumeLabel = 0x8;
+
+bool isMissing(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
 
 bool isDotEntry(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -118,7 +123,18 @@ int deleteTree(const char* folder) {
     path.append("*.*");
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(path.text(), &entry);
+    HANDLE find = platform::mayEnterFolder(folder) ? FindFirstFileA(path.text(), &entry)
+                                                   : INVALID_HANDLE_VALUE;
+    if (find == INVALID_HANDLE_VALUE && !isMissing(GetLastError())) {
+        // A link that took the folder's place is neither entered nor removed.
+        DWORD code = GetLastError();
+        addException(folder, ": KAZ - Error parsing directory ", code, 0);
+        writeLog(": KAZ - Error parsing directory ");
+        writeLogPath(folder);
+        writeLog("\r\n");
+        SetLastError(code);
+        return 0;
+    }
     if (find == INVALID_HANDLE_VALUE) {
         addException(folder, ": Directory dissappeared, nothing to copy", 0, 0);
         writeLog(": Directory ");

@@ -1,7 +1,9 @@
 #include "engine/folder_maker.h"
 
 #include <cstring>
+#include <string>
 
+#include "platform/anchors.h"
 #include "platform/platform.h"
 #include "platform/windows_api.h"
 #include "report/log_file.h"
@@ -30,6 +32,18 @@ bool parentOf(const char* folder, TextBuffer& parent) {
     parent = TextBuffer(folder, 10);
     parent.data[last - folder] = '\0';
     return true;
+}
+
+// The nearest folder above `folder` that is there (as a folder or as a link
+// the user's path may go through); "" when there is none.
+std::string existingAncestor(const char* folder) {
+    TextBuffer current(folder, 10);
+    TextBuffer parent;
+    while (parentOf(current.text(), parent)) {
+        if (GetFileAttributesA(parent.text()) != INVALID_FILE_ATTRIBUTES) return parent.text();
+        current = std::move(parent);
+    }
+    return "";
 }
 
 }  // namespace
@@ -74,6 +88,9 @@ int createFolderPath(const char* sourceFolder, const char* folder) {
         if (result == 0 && GetLastError() == ERROR_PATH_NOT_FOUND) {
             TextBuffer parent;
             if (parentOf(target.text(), parent) && !endsInRoot(parent.text())) {
+                // The folders made on the way are made from the nearest one
+                // that is there, never through a link that appears meanwhile.
+                platform::FolderAnchor base(existingAncestor(target.text()).c_str());
                 TextBuffer sourceParent;
                 bool hasSourceParent = hasSource && parentOf(source.text(), sourceParent) &&
                                        !endsInRoot(sourceParent.text());

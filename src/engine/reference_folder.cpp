@@ -5,6 +5,7 @@
 
 #include "engine/path_checks.h"
 #include "engine/run_driver.h"
+#include "platform/anchors.h"
 #include "platform/platform.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
@@ -83,6 +84,9 @@ int runReferenceFolder(int mode) {
     const std::string root =
         rootFolder((toTree ? runState.targetArg : runState.sourceArg).text());
     if (runState.referenceFind == INVALID_HANDLE_VALUE) return 0;
+    // The folders of every shortcut lie below this root: none of them is
+    // reached through a link that appears in it.
+    platform::FolderAnchor rootAnchor(root.empty() ? kSeparator.c_str() : root.c_str());
     WIN32_FIND_DATAA entry = runState.referenceFindData;
     do {
         const char* name = entry.cFileName;

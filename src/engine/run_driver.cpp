@@ -12,6 +12,7 @@
 #include "engine/run_summary.h"
 #include "engine/synchronize.h"
 #include "engine/verify_walk.h"
+#include "platform/anchors.h"
 #include "platform/platform.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
@@ -106,6 +107,13 @@ int runMode(int mode, const char* sourcePattern, const char* targetPattern) {
     }
 }
 
+// "dir/*.*" names the folder "dir/".
+std::string patternFolder(const char* pattern) {
+    std::string folder(pattern);
+    if (folder.size() >= 3) folder.resize(folder.size() - 3);
+    return folder.empty() ? "." : folder;
+}
+
 // Both trees are read ahead while the walk goes, unless the user throttles
 // opens: the read-ahead would not keep to the delay.
 class ReadAhead {
@@ -123,13 +131,6 @@ public:
     ReadAhead& operator=(const ReadAhead&) = delete;
 
 private:
-    // "dir/*.*" names the folder "dir/".
-    static std::string patternFolder(const char* pattern) {
-        std::string folder(pattern);
-        if (folder.size() >= 3) folder.resize(folder.size() - 3);
-        return folder.empty() ? "." : folder;
-    }
-
     platform::TreePrefetch* source_ = nullptr;
     platform::TreePrefetch* target_ = nullptr;
 };
@@ -137,9 +138,12 @@ private:
 }  // namespace
 
 int walkFolderPair(const char* sourcePattern, const char* targetPattern, int mode) {
+    // Below the two roots nothing is reached through a link from here on.
+    platform::FolderAnchor sourceRoot(patternFolder(sourcePattern).c_str());
+    platform::FolderAnchor targetRoot(patternFolder(targetPattern).c_str());
+    if (!runState.verify) checkTargetFolder(sourcePattern, targetPattern, mode);
     ReadAhead readAhead(sourcePattern, targetPattern);
     if (runState.verify) return verifyFolder(sourcePattern, targetPattern, 0);
-    checkTargetFolder(sourcePattern, targetPattern, mode);
     return synchronizeFolder(sourcePattern, targetPattern, 0);
 }
 

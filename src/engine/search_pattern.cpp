@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/anchors.h"
 #include "platform/platform.h"
 #include "report/progress.h"
 #include "report/run_state.h"
@@ -55,6 +56,11 @@ void showPatterns(const char* sourcePattern, const char* targetPattern) {
     setShownSource(sourcePattern);
     setShownTarget(targetPattern);
     refreshProgress();
+}
+
+HANDLE listFolder(SearchPattern& folder, WIN32_FIND_DATAA& entry) {
+    if (!platform::mayEnterFolder(folder.folder().c_str())) return INVALID_HANDLE_VALUE;
+    return FindFirstFileA(folder.pattern(), &entry);
 }
 
 DWORD storeSourceListing(HANDLE find, WIN32_FIND_DATAA& entry, SearchPattern& source,

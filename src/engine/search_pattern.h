@@ -59,6 +59,11 @@ int32_t visitFilesGatherFolders(int32_t base, int32_t top, Visit visit) {
     return folderEnd;
 }
 
+// Starts the listing of the folder `folder` names, unless that folder has
+// become a link or junction since its parent was listed (the last error then
+// says ERROR_BAD_PATHNAME).
+HANDLE listFolder(SearchPattern& folder, WIN32_FIND_DATAA& entry);
+
 // Stores the entries of an open source listing that the filters let
 // through, from `top` upward, counting the files; closes the listing and
 // returns the code it ended with (ERROR_NO_MORE_FILES when complete).

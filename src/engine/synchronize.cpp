@@ -6,6 +6,7 @@
 #include "engine/delete_tree.h"
 #include "engine/folder_maker.h"
 #include "engine/search_pattern.h"
+#include "platform/anchors.h"
 #include "platform/platform.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
@@ -41,15 +42,16 @@ NameIndex indexSourceList(int32_t base, int32_t top) {
 bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(source.pattern(), &entry);
+    HANDLE find = listFolder(source, entry);
     if (find == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
             code == ERROR_NO_MORE_FILES) {
             return true;  // vanished or empty: nothing of it belongs in the target
         }
-        if (code == ERROR_ACCESS_DENIED) {
-            // Unreadable for now is not empty: its target copy must survive.
+        if (code == ERROR_ACCESS_DENIED || code == ERROR_BAD_PATHNAME) {
+            // Unreadable for now, or a link that took the folder's place, is
+            // not empty: its target copy must survive.
             reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
             return false;
         }
@@ -98,19 +100,27 @@ bool trialKeptFileForFolder(SearchPattern& target) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
+// Removes what the source lacks from the target folder, making the folder
+// when it is missing; false when nothing may be copied into it.
+bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(target.pattern(), &entry);
+    HANDLE find = listFolder(target, entry);
     if (find == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND) return;
+        if (code == ERROR_FILE_NOT_FOUND) return true;
         if (code == ERROR_PATH_NOT_FOUND || trialKeptFileForFolder(target)) {
             if (!createFolder(source.prefix(), target.prefix())) {
                 fatalWithCode("Error unable to create destination path (", target.prefix(),
                               ERROR_PATH_NOT_FOUND);
             }
-            return;
+            return true;
+        }
+        if (code == ERROR_BAD_PATHNAME) {
+            // A link took the folder's place: nothing goes through it.
+            reportError("Error listing target folder", code, 0, source.prefix(),
+                        target.prefix());
+            return false;
         }
         writeDebugTrace(17);
         fatalWithCode("Error in destination path (", target.pattern(), code);
@@ -120,6 +130,7 @@ void compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
         if (isListingEntry(entry)) compareTargetEntry(entry, sources, target);
     } while (FindNextFileA(find, &entry));
     FindClose(find);
+    return true;
 }
 
 // Copies what the target lacks and gathers this level's folders at the
@@ -157,7 +168,7 @@ int synchronizeFolder(const char* sourcePattern, const char* targetPattern, int3
     if (!listSource(source, targetPattern, top)) return 0;
     refreshProgress();
     showPatterns("", targetPattern);
-    compareTarget(source, target, baseIndex, top);
+    if (!compareTarget(source, target, baseIndex, top)) return 0;
     showPatterns(sourcePattern, targetPattern);
     int32_t folderEnd = copyMissingFiles(source, target, baseIndex, top);
     showPatterns(sourcePattern, targetPattern);

@@ -19,10 +19,15 @@ constexpr int kTargetCheckLine = 3191;
 int32_t listSource(SearchPattern& source, const char* targetPattern, int32_t base) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(source.pattern(), &entry);
+    HANDLE find = listFolder(source, entry);
     if (find == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) return base;
+        if (code == ERROR_BAD_PATHNAME) {
+            // A link took the folder's place: it is not read through.
+            reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
+            return base;
+        }
         fatalWithCode("MOXEL - Error in source path (", source.pattern(), code);
     }
     int32_t top = base;

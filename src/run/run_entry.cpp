@@ -45,6 +45,15 @@ int takeArguments(const char* commandLine, TextBuffer& commandText) {
     return splitCommandLine(copy, argumentVector, kMaxArguments, commandText);
 }
 
+// The exit code of a run that went to its end without doing all it was
+// asked: a file failed or stayed busy, a difference was found, an entry was
+// refused.
+constexpr int kRunIncomplete = 2;
+
+bool leftWorkUndone() {
+    return runState.exceptionList.count > 0 || runState.busyList.count > 0;
+}
+
 }  // namespace
 
 bool startWorker(ProgressDialog* dialog) {
@@ -93,7 +102,7 @@ int runEntry(const char* commandLine) {
     } else if (!runState.noWarn) {
         showClosingMessage();
     }
-    return 0;
+    return leftWorkUndone() ? kRunIncomplete : 0;
 }
 
 void endRun(int exitCode) {

@@ -332,9 +332,11 @@ void copyForReal(const char* source, const char* target) {
         return;
     }
 
+    // The owner comes first: a set-user-ID bit given before it would make the
+    // copy, for a moment, a set-user-ID file of the wrong owner.
+    platform::copyOwner(source, target);
     if (info.dwFileAttributes != (info.dwFileAttributes & kCreateAttributes))
         SetFileAttributesA(target, info.dwFileAttributes);
-    platform::copyOwner(source, target);
     addStorageEstimates(info.nFileSizeHigh, info.nFileSizeLow);
 
     if (sharedForWriting) {

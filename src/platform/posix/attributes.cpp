@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+#include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
 #include "platform/posix/file_status.h"
@@ -47,8 +48,9 @@ DWORD GetFileAttributesA(LPCSTR name) {
         return INVALID_FILE_ATTRIBUTES;
     }
     FileStatus status;
-    if (!statusOfName(name, status)) {
-        failWithErrno(errno, name);
+    NameAt at;
+    if (!locate(name, at) || !statusInFolder(at.folder, at.c_name(), status)) {
+        failAt(at, errno, name);
         return INVALID_FILE_ATTRIBUTES;
     }
     return attributeWord(status, lastComponent(name).c_str());
@@ -64,11 +66,13 @@ BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
     if (name == nullptr || attributes == INVALID_FILE_ATTRIBUTES)
         return failWithCode(ERROR_INVALID_PARAMETER);
     FileStatus status;
-    if (!statusOfName(name, status)) return failWithErrno(errno, name);
+    NameAt at;
+    if (!locate(name, at) || !statusInFolder(at.folder, at.c_name(), status))
+        return failAt(at, errno, name);
     if (S_ISLNK(status.mode)) return TRUE;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return S_ISREG(status.mode) ? turnFileIntoLink(name) : TRUE;
+        return S_ISREG(status.mode) ? turnFileIntoLink(at) : TRUE;
     mode_t mode = wantedMode(attributes, status.mode);
     if (mode == (status.mode & 07777)) return TRUE;
-    return setModeNoFollow(name, mode) ? TRUE : failWithErrno(errno, name);
+    return setModeNoFollow(at.folder, at.c_name(), mode) ? TRUE : failAt(at, errno, name);
 }

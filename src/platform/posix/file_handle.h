@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/posix/anchor.h"
 #include "platform/posix/handle.h"
 
 namespace posix {
@@ -18,8 +19,11 @@ struct FileHandle : Handle {
     bool readable = false;
     bool writable = false;
     std::string path;
-    // A symbolic link is read as its text.
+    // A symbolic link is read as its text; it is found again by its name in
+    // the folder it was opened in.
     bool isLink = false;
+    FolderRef linkFolder;  // null when the name was not anchored
+    std::string linkName;
     std::string linkText;
     size_t linkOffset = 0;
 };

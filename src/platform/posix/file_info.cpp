@@ -13,8 +13,12 @@ namespace posix {
 namespace {
 
 // A link handle has no descriptor: it is looked at by its name.
+int linkFolder(const FileHandle& file) {
+    return file.linkFolder != nullptr ? file.linkFolder->fd : AT_FDCWD;
+}
+
 bool statusOfHandle(const FileHandle& file, FileStatus& status) {
-    if (file.isLink) return statusOfName(file.path.c_str(), status);
+    if (file.isLink) return statusInFolder(linkFolder(file), file.linkName.c_str(), status);
     return statusOfDescriptor(file.fd, status);
 }
 
@@ -99,7 +103,8 @@ BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* lastAccess,
                          timeToSet(lastWrite, status.modification)};
     if (isOmitted(times[0]) && isOmitted(times[1])) return TRUE;
     int result = file->isLink
-                     ? utimensat(AT_FDCWD, file->path.c_str(), times, AT_SYMLINK_NOFOLLOW)
+                     ? utimensat(linkFolder(*file), file->linkName.c_str(), times,
+                                 AT_SYMLINK_NOFOLLOW)
                      : futimens(file->fd, times);
     return result == 0 ? TRUE : failWithErrno(errno);
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
 #include "platform/posix/file_handle.h"
@@ -16,7 +17,8 @@ namespace posix {
 namespace {
 
 struct OpenRequest {
-    const char* name;
+    const char* name;  // as the caller gave it
+    NameAt at;         // where it is looked up
     bool read;
     bool write;
     ShareLock lock;
@@ -63,8 +65,8 @@ HANDLE failed(DWORD code) {
     return INVALID_HANDLE_VALUE;
 }
 
-HANDLE failedErrno(int err, const char* name) {
-    failWithErrno(err, name);
+HANDLE failedErrno(int err, const OpenRequest& request) {
+    failAt(request.at, err, request.name);
     return INVALID_HANDLE_VALUE;
 }
 
@@ -83,10 +85,10 @@ Step openLink(const OpenRequest& request, HANDLE& result) {
         return Step::Done;
     }
     char text[PATH_MAX];
-    ssize_t length = readlink(request.name, text, sizeof text);
+    ssize_t length = readlinkat(request.at.folder, request.at.c_name(), text, sizeof text);
     if (length < 0) {
         if (errno == EINVAL || errno == ENOENT) return Step::Retry;
-        result = failedErrno(errno, request.name);
+        result = failedErrno(errno, request);
         return Step::Done;
     }
     FileHandle* file = newHandle(request);
@@ -95,6 +97,8 @@ Step openLink(const OpenRequest& request, HANDLE& result) {
         return Step::Done;
     }
     file->isLink = true;
+    file->linkFolder = request.at.holder;
+    file->linkName = request.at.name;
     file->linkText.assign(text, static_cast<size_t>(length));
     SetLastError(ERROR_SUCCESS);
     result = file;
@@ -114,10 +118,10 @@ int openDescriptor(const OpenRequest& request, bool existed) {
     if (!existed) flags |= O_CREAT | O_EXCL;
     mode_t mode = startsPrivate(request.flags) ? 0600 : 0666;
     if (!request.write) {
-        int fd = open(request.name, flags | O_NOATIME, mode);
+        int fd = openat(request.at.folder, request.at.c_name(), flags | O_NOATIME, mode);
         if (fd >= 0 || errno != EPERM) return fd;
     }
-    return open(request.name, flags, mode);
+    return openat(request.at.folder, request.at.c_name(), flags, mode);
 }
 
 bool isRaceSign(int err, bool existed) {
@@ -143,9 +147,9 @@ DWORD lockCode(int fd, const OpenRequest& request) {
 // outside the tree being written (snapshots made of hard links), keep their
 // content, and this name gets a file of its own.
 DWORD replaceLinkedFile(int& fd, const OpenRequest& request) {
-    if (unlink(request.name) != 0) return windowsError(errno, request.name);
+    if (unlinkat(request.at.folder, request.at.c_name(), 0) != 0) return windowsError(errno);
     int fresh = openDescriptor(request, false);
-    if (fresh < 0) return windowsError(errno, request.name);
+    if (fresh < 0) return windowsError(errno);
     close(fd);
     fd = fresh;
     clearNonBlocking(fd, request);
@@ -189,7 +193,7 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
     if (fd < 0) {
         raceError = errno;
         if (isRaceSign(errno, existed)) return Step::Retry;
-        result = failedErrno(errno, request.name);
+        result = failedErrno(errno, request);
         return Step::Done;
     }
     DWORD code = prepareDescriptor(fd, request, existed);
@@ -210,9 +214,9 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
 
 Step attemptOpen(const OpenRequest& request, HANDLE& result, int& raceError) {
     FileStatus status;
-    bool exists = statusOfName(request.name, status);
+    bool exists = statusInFolder(request.at.folder, request.at.c_name(), status);
     if (!exists && (errno != ENOENT || !createsMissing(request.disposition))) {
-        result = failedErrno(errno, request.name);
+        result = failedErrno(errno, request);
         return Step::Done;
     }
     if (exists && request.disposition == CREATE_NEW) {
@@ -246,15 +250,17 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPVOID, DWORD dis
         return failed(fault.code);
     if (!isValidRequest(name, access, disposition)) return failed(ERROR_INVALID_PARAMETER);
     OpenRequest request{name,
+                        NameAt{},
                         (access & GENERIC_READ) != 0,
                         (access & GENERIC_WRITE) != 0,
                         shareLockFor(shareMode),
                         disposition,
                         flagsAndAttributes};
+    if (!locate(name, request.at)) return failedErrno(errno, request);
     int raceError = ELOOP;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         HANDLE result = INVALID_HANDLE_VALUE;
         if (attemptOpen(request, result, raceError) == Step::Done) return result;
     }
-    return failedErrno(raceError, name);
+    return failedErrno(raceError, request);
 }

@@ -71,9 +71,6 @@ DWORD typeAttributes(mode_t mode) {
 
 }  // namespace
 
-bool statusOfName(const char* path, FileStatus& status) {
-    return statusAt(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, status);
-}
 
 bool statusInFolder(int folderFd, const char* name, FileStatus& status) {
     return statusAt(folderFd, name, AT_SYMLINK_NOFOLLOW, status);

@@ -25,10 +25,9 @@ struct FileStatus {
     gid_t group = 0;
 };
 
-// The entry `path` names itself, never following a final symbolic link.
-// On failure returns false with errno set.
-bool statusOfName(const char* path, FileStatus& status);
-// The same for the entry `name` inside the open folder `folderFd`.
+// The entry `name` inside the open folder `folderFd` (AT_FDCWD: `name` is a
+// path), never following a final symbolic link. On failure returns false
+// with errno set.
 bool statusInFolder(int folderFd, const char* name, FileStatus& status);
 // The file behind an open descriptor.
 bool statusOfDescriptor(int fd, FileStatus& status);

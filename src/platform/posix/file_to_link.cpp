@@ -37,9 +37,15 @@ bool readContent(int fd, std::string& text, struct stat& status) {
     return true;
 }
 
-// `times` receives the file's access and modification times.
-bool readLinkText(const char* path, std::string& text, timespec (&times)[2]) {
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+// What the link keeps of the file it replaces.
+struct Kept {
+    timespec times[2];  // access and modification
+    uid_t owner;
+    gid_t group;
+};
+
+bool readLinkText(const NameAt& at, std::string& text, Kept& kept) {
+    int fd = openat(at.folder, at.c_name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     struct stat status;
     bool ok = readContent(fd, text, status);
@@ -47,8 +53,10 @@ bool readLinkText(const char* path, std::string& text, timespec (&times)[2]) {
     close(fd);
     errno = savedErrno;
     if (!ok) return false;
-    times[0] = status.st_atim;
-    times[1] = status.st_mtim;
+    kept.times[0] = status.st_atim;
+    kept.times[1] = status.st_mtim;
+    kept.owner = status.st_uid;
+    kept.group = status.st_gid;
     return true;
 }
 
@@ -59,12 +67,12 @@ std::string folderPrefix(const std::string& path) {
 
 // A short unused name beside `path`, so it stays in the same file system and
 // within the name length limit whatever the file's own name.
-bool makeLinkBeside(const std::string& path, const std::string& text, std::string& temporary) {
+bool makeLinkBeside(const NameAt& at, const std::string& text, std::string& temporary) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folderPrefix(path) + ".kaz-link-" + std::to_string(getpid()) + "-" +
+        temporary = folderPrefix(at.name) + ".kaz-link-" + std::to_string(getpid()) + "-" +
                     std::to_string(counter++);
-        if (symlink(text.c_str(), temporary.c_str()) == 0) return true;
+        if (symlinkat(text.c_str(), at.folder, temporary.c_str()) == 0) return true;
         if (errno != EEXIST) return false;
     }
     return false;
@@ -72,17 +80,27 @@ bool makeLinkBeside(const std::string& path, const std::string& text, std::strin
 
 }  // namespace
 
-BOOL turnFileIntoLink(const char* path) {
+// A link made by root belongs to root: it takes the file's owner, which the
+// copy gave the file before it became a link.
+bool keepOwner(const NameAt& at, const std::string& temporary, const Kept& kept) {
+    static const bool root = geteuid() == 0;
+    if (!root || (kept.owner == 0 && kept.group == 0)) return true;
+    return fchownat(at.folder, temporary.c_str(), kept.owner, kept.group,
+                    AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+BOOL turnFileIntoLink(const NameAt& at) {
     std::string text;
-    timespec times[2];
-    if (!readLinkText(path, text, times)) return failWithErrno(errno, path);
+    Kept kept;
+    if (!readLinkText(at, text, kept)) return failAt(at, errno, at.c_name());
     std::string temporary;
-    if (!makeLinkBeside(path, text, temporary)) return failWithErrno(errno, path);
-    if (utimensat(AT_FDCWD, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
-        rename(temporary.c_str(), path) != 0) {
+    if (!makeLinkBeside(at, text, temporary)) return failAt(at, errno, at.c_name());
+    if (!keepOwner(at, temporary, kept) ||
+        utimensat(at.folder, temporary.c_str(), kept.times, AT_SYMLINK_NOFOLLOW) != 0 ||
+        renameat(at.folder, temporary.c_str(), at.folder, at.c_name()) != 0) {
         int savedErrno = errno;
-        unlink(temporary.c_str());
-        return failWithErrno(savedErrno, path);
+        unlinkat(at.folder, temporary.c_str(), 0);
+        return failAt(at, savedErrno, at.c_name());
     }
     return TRUE;
 }

@@ -5,7 +5,9 @@
 #include <new>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
 #include "platform/posix/file_status.h"
@@ -86,9 +88,12 @@ BOOL nextEntry(DIR* folder, WIN32_FIND_DATAA* data) {
 }
 
 HANDLE startListing(const std::string& folderPath, const char* pattern, WIN32_FIND_DATAA* data) {
-    DIR* folder = opendir(folderPath.c_str());
+    int fd = openFolderToList(folderPath.c_str());
+    DIR* folder = fd >= 0 ? fdopendir(fd) : nullptr;
     if (folder == nullptr) {
-        failWithCode(errno == ENOENT ? ERROR_PATH_NOT_FOUND : windowsError(errno));
+        int err = errno;
+        if (fd >= 0) close(fd);
+        failWithCode(err == ENOENT ? ERROR_PATH_NOT_FOUND : windowsError(err));
         return INVALID_HANDLE_VALUE;
     }
     auto* find = new (std::nothrow) FindHandle(folder, pattern);
@@ -110,8 +115,9 @@ HANDLE startListing(const std::string& folderPath, const char* pattern, WIN32_FI
 // its own beyond the record; FindNextFileA on it ends at once.
 HANDLE lookUpName(const char* name, WIN32_FIND_DATAA* data) {
     FileStatus status;
-    if (!statusOfName(name, status)) {
-        failWithErrno(errno, name);
+    NameAt at;
+    if (!locate(name, at) || !statusInFolder(at.folder, at.c_name(), status)) {
+        failAt(at, errno, name);
         return INVALID_HANDLE_VALUE;
     }
     fillFindData(status, lastComponent(name), data);

@@ -12,12 +12,13 @@ namespace {
 // Without fchmodat's no-follow support (no /proc, old C library): change the
 // mode through a descriptor opened without following. Special files are
 // never opened (a device may act on open), so they take the plain call.
-bool setModeThroughDescriptor(const char* path, mode_t mode) {
+bool setModeThroughDescriptor(int folder, const char* name, mode_t mode) {
     struct stat status;
-    if (lstat(path, &status) != 0) return false;
+    if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
     if (S_ISLNK(status.st_mode)) return true;
-    if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) return chmod(path, mode) == 0;
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
+        return fchmodat(folder, name, mode, 0) == 0;
+    int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return errno == ELOOP;
     bool changed = fchmod(fd, mode) == 0;
     int savedErrno = errno;
@@ -32,18 +33,18 @@ bool setModeThroughDescriptor(const char* path, mode_t mode) {
 // architecture.
 constexpr long kFchmodat2 = 452;
 
-bool setModeInKernel(const char* path, mode_t mode) {
-    return syscall(kFchmodat2, AT_FDCWD, path, mode, AT_SYMLINK_NOFOLLOW) == 0;
+bool setModeInKernel(int folder, const char* name, mode_t mode) {
+    return syscall(kFchmodat2, folder, name, mode, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 }  // namespace
 
-bool setModeNoFollow(const char* path, mode_t mode) {
-    if (setModeInKernel(path, mode)) return true;
+bool setModeNoFollow(int folder, const char* name, mode_t mode) {
+    if (setModeInKernel(folder, name, mode)) return true;
     if (errno != ENOSYS && errno != EOPNOTSUPP && errno != ENOTSUP) return false;
-    if (fchmodat(AT_FDCWD, path, mode, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    if (fchmodat(folder, name, mode, AT_SYMLINK_NOFOLLOW) == 0) return true;
     if (errno != EOPNOTSUPP && errno != ENOTSUP && errno != ENOSYS) return false;
-    return setModeThroughDescriptor(path, mode);
+    return setModeThroughDescriptor(folder, name, mode);
 }
 
 }  // namespace posix

@@ -5,31 +5,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
 
 namespace posix {
 namespace {
 
-bool exists(const char* path) {
+bool exists(const NameAt& at) {
     struct stat status;
-    return lstat(path, &status) == 0;
+    return fstatat(at.folder, at.c_name(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // File systems without RENAME_NOREPLACE get a look first; the gap between
 // look and rename is the best they allow.
-int renameWithoutReplacing(const char* from, const char* to) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+int renameWithoutReplacing(const NameAt& from, const NameAt& to) {
+    if (renameat2(from.folder, from.c_name(), to.folder, to.c_name(), RENAME_NOREPLACE) == 0)
+        return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
     if (exists(to)) return EEXIST;
-    return rename(from, to) == 0 ? 0 : errno;
+    return renameat(from.folder, from.c_name(), to.folder, to.c_name()) == 0 ? 0 : errno;
 }
 
 // A missing source is "file not found"; a missing folder of the destination
 // is "path not found".
-DWORD renameError(int err, const char* from) {
-    if (err != ENOENT) return windowsError(err);
-    return exists(from) ? ERROR_PATH_NOT_FOUND : windowsError(err, from);
+BOOL failRename(int err, const NameAt& from, const char* fromPath) {
+    if (err == ENOENT && exists(from)) return failWithCode(ERROR_PATH_NOT_FOUND);
+    return failAt(from, err, fromPath);
 }
 
 }  // namespace
@@ -42,15 +44,23 @@ BOOL DeleteFileA(LPCSTR name) {
     if (Injection fault = injectedFault(Call::DeleteFile, name); fault.fails())
         return failWithCode(fault.code);
     if (name == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
-    return unlink(name) == 0 ? TRUE : failWithErrno(errno, name);
+    NameAt at;
+    if (locate(name, at) && unlinkat(at.folder, at.c_name(), 0) == 0) return TRUE;
+    return failAt(at, errno, name);
 }
 
 BOOL MoveFileA(LPCSTR from, LPCSTR to) {
     if (Injection fault = injectedFault(Call::MoveFile, from, to); fault.fails())
         return failWithCode(fault.code);
     if (from == nullptr || to == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
-    int err = renameWithoutReplacing(from, to);
-    return err == 0 ? TRUE : failWithCode(renameError(err, from));
+    NameAt source, target;
+    if (!locate(from, source)) return failAt(source, errno, from);
+    if (!locate(to, target)) return failAt(target, errno, to);
+    int err = renameWithoutReplacing(source, target);
+    if (err != 0) return failRename(err, source, from);
+    // A folder may have moved: folders looked up by its old path are stale.
+    forgetLookups();
+    return TRUE;
 }
 
 // Only a folder can be missing on the way to a new folder.
@@ -58,7 +68,8 @@ BOOL CreateDirectoryA(LPCSTR name, LPVOID) {
     if (Injection fault = injectedFault(Call::CreateDirectory, name); fault.fails())
         return failWithCode(fault.code);
     if (name == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
-    if (mkdir(name, 0777) == 0) return TRUE;
+    NameAt at;
+    if (locate(name, at) && mkdirat(at.folder, at.c_name(), 0777) == 0) return TRUE;
     return failWithCode(errno == ENOENT ? ERROR_PATH_NOT_FOUND : windowsError(errno));
 }
 
@@ -68,6 +79,12 @@ BOOL RemoveDirectoryA(LPCSTR name) {
     if (Injection fault = injectedFault(Call::RemoveDirectory, name); fault.fails())
         return failWithCode(fault.code);
     if (name == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
-    if (rmdir(name) == 0) return TRUE;
-    return failWithCode(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : windowsError(errno, name));
+    NameAt at;
+    if (!locate(name, at)) return failAt(at, errno, name);
+    if (unlinkat(at.folder, at.c_name(), AT_REMOVEDIR) == 0) {
+        forgetLookups();
+        return TRUE;
+    }
+    if (errno == EEXIST) return failWithCode(ERROR_DIR_NOT_EMPTY);
+    return failAt(at, errno, name);
 }

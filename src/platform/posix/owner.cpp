@@ -1,11 +1,22 @@
 // Carrying a file's owner and group to its copy.
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/mode_change.h"
+
+namespace {
+
+bool statusAt(const char* path, posix::NameAt& at, struct stat& status) {
+    return posix::locate(path, at) &&
+           fstatat(at.folder, at.c_name(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+}  // namespace
 
 namespace platform {
 
@@ -15,16 +26,19 @@ BOOL copyOwner(const char* source, const char* target) {
     static const bool root = geteuid() == 0;
     if (!root) return TRUE;
     if (source == nullptr || target == nullptr) return posix::failWithCode(ERROR_INVALID_PARAMETER);
-    struct stat from;
-    struct stat to;
-    if (lstat(source, &from) != 0) return posix::failWithErrno(errno, source);
-    if (lstat(target, &to) != 0) return posix::failWithErrno(errno, target);
-    if (from.st_uid == to.st_uid && from.st_gid == to.st_gid) return TRUE;
-    if (lchown(target, from.st_uid, from.st_gid) != 0) return posix::failWithErrno(errno, target);
+    posix::NameAt from, to;
+    struct stat fromStatus;
+    struct stat toStatus;
+    if (!statusAt(source, from, fromStatus)) return posix::failAt(from, errno, source);
+    if (!statusAt(target, to, toStatus)) return posix::failAt(to, errno, target);
+    if (fromStatus.st_uid == toStatus.st_uid && fromStatus.st_gid == toStatus.st_gid) return TRUE;
+    if (fchownat(to.folder, to.c_name(), fromStatus.st_uid, fromStatus.st_gid,
+                 AT_SYMLINK_NOFOLLOW) != 0)
+        return posix::failAt(to, errno, target);
     const mode_t idBits = S_ISUID | S_ISGID;
-    if (S_ISLNK(to.st_mode) || (to.st_mode & idBits) == 0) return TRUE;
-    if (!posix::setModeNoFollow(target, to.st_mode & 07777))
-        return posix::failWithErrno(errno, target);
+    if (S_ISLNK(toStatus.st_mode) || (toStatus.st_mode & idBits) == 0) return TRUE;
+    if (!posix::setModeNoFollow(to.folder, to.c_name(), toStatus.st_mode & 07777))
+        return posix::failAt(to, errno, target);
     return TRUE;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/anchor.h"
 #include "platform/posix/prefetch.h"
 
 namespace posix {
@@ -95,7 +96,7 @@ bool TreePrefetch::takeFolder(std::string& folder) {
 
 std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
     std::vector<std::string> children;
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = posix::openFolderToList(folder.c_str());
     if (fd < 0) return children;
     DIR* listing = fdopendir(fd);
     if (listing == nullptr) {

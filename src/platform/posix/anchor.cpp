@@ -1,0 +1,305 @@
+// Anchored folders and the look-ups below them. Linux resolves a whole
+// relative path beneath an open folder without following links in one call
+// (openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS); elsewhere the path is
+// walked one name at a time with O_NOFOLLOW. The folders that hold the last
+// names are cached per thread, so that the calls about the files of one
+// folder cost one look-up of the folder, not one per call.
+#include "platform/posix/anchor.h"
+
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/anchors.h"
+#include "platform/posix/error_map.h"
+
+namespace posix {
+
+OpenFolder::~OpenFolder() {
+    if (fd >= 0) close(fd);
+}
+
+namespace {
+
+struct Anchor {
+    int id;
+    std::string text;  // as given, without separators at the end ("/" for the root)
+    FolderRef folder;  // null until it could be opened
+    int openError = ENOENT;
+};
+
+std::mutex anchorsLock;
+std::vector<Anchor> anchors;  // guarded by anchorsLock
+int nextAnchorId = 1;
+std::atomic<uint64_t> lookupGeneration{1};
+
+std::string withoutEndSeparators(const char* path) {
+    std::string text(path);
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+// Whether `path` is the anchored folder `text` or lies below it; `rest`
+// receives the part below it, without separators at either end.
+bool covers(const std::string& text, const std::string& path, std::string& rest) {
+    if (path.compare(0, text.size(), text) != 0) return false;
+    size_t start = text.size();
+    if (text != "/" && start < path.size() && path[start] != '/') return false;
+    while (start < path.size() && path[start] == '/') ++start;
+    rest = path.substr(start);
+    return true;
+}
+
+// The anchor that covers `path` most closely, or null.
+Anchor* coveringAnchor(const std::string& path, std::string& rest, const Anchor* except) {
+    Anchor* best = nullptr;
+    std::string bestRest;
+    for (Anchor& anchor : anchors) {
+        if (&anchor == except || !covers(anchor.text, path, rest)) continue;
+        if (best == nullptr || anchor.text.size() > best->text.size()) {
+            best = &anchor;
+            bestRest = rest;
+        }
+    }
+    rest = bestRest;
+    return best;
+}
+
+void closeKeepingErrno(int fd) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+}
+
+// Without openat2: one name after the other, each opened without following.
+int walkBeneath(int from, const std::string& relative, int flags) {
+    int current = from;
+    size_t start = 0;
+    while (start < relative.size()) {
+        size_t end = relative.find('/', start);
+        if (end == std::string::npos) end = relative.size();
+        std::string name = relative.substr(start, end - start);
+        start = end + 1;
+        while (start < relative.size() && relative[start] == '/') ++start;
+        if (name.empty() || name == ".") continue;
+        int next = -1;
+        if (name == "..") {
+            errno = EXDEV;  // never climbs out, as RESOLVE_BENEATH refuses it
+        } else {
+            bool last = start >= relative.size();
+            next = openFolderNoFollow(current, name.c_str(), last ? flags : O_PATH);
+        }
+        if (current != from) closeKeepingErrno(current);
+        if (next < 0) return -1;
+        current = next;
+    }
+    return current == from ? openFolderNoFollow(from, ".", flags) : current;
+}
+
+std::atomic<bool> openat2Missing{false};
+
+// Opens the folder `relative` names below the open folder `from`, following
+// no link on the way or at its end.
+int openBeneath(int from, const std::string& relative, int flags) {
+    if (!openat2Missing.load(std::memory_order_relaxed)) {
+        open_how how{};
+        how.flags = static_cast<uint64_t>(flags | O_DIRECTORY | O_CLOEXEC);
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            long fd = syscall(SYS_openat2, from, relative.c_str(), &how, sizeof how);
+            if (fd >= 0) return static_cast<int>(fd);
+            // A rename elsewhere in the tree makes the kernel ask to try again.
+            if (errno != EAGAIN) break;
+        }
+        // Missing, or refused by a sandbox that does not know the call.
+        if (errno != ENOSYS && errno != EPERM && errno != E2BIG) return -1;
+        openat2Missing.store(true, std::memory_order_relaxed);
+    }
+    return walkBeneath(from, relative, flags);
+}
+
+// Opens an anchor that is not open yet: through the anchor that covers it,
+// or by its path as given. Called with anchorsLock held.
+const FolderRef& openAnchor(Anchor& anchor) {
+    if (anchor.folder != nullptr) return anchor.folder;
+    std::string rest;
+    Anchor* outer = coveringAnchor(anchor.text, rest, &anchor);
+    int fd = -1;
+    if (outer == nullptr) {
+        fd = open(anchor.text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    } else if (const FolderRef& outerFolder = openAnchor(*outer); outerFolder != nullptr) {
+        fd = openBeneath(outerFolder->fd, rest, O_PATH);
+    } else {
+        errno = outer->openError;
+    }
+    if (fd >= 0) {
+        anchor.folder = std::make_shared<const OpenFolder>(fd);
+    } else {
+        anchor.openError = errno;
+    }
+    return anchor.folder;
+}
+
+// What the anchors say about a path.
+struct Beneath {
+    bool covered = false;  // some anchor covers the path
+    FolderRef anchor;      // that anchor's folder; null when it cannot be opened
+    int openError = 0;
+    std::string rest;      // the path below the anchor
+};
+
+Beneath beneathAnchor(const std::string& path) {
+    Beneath result;
+    std::lock_guard<std::mutex> lock(anchorsLock);
+    if (anchors.empty()) return result;
+    Anchor* anchor = coveringAnchor(path, result.rest, nullptr);
+    if (anchor == nullptr) return result;
+    result.covered = true;
+    result.anchor = openAnchor(*anchor);
+    result.openError = anchor->openError;
+    return result;
+}
+
+// The folders that held the last names of recent look-ups, by path. Source
+// and target folders alternate in a copy, so one slot would not do.
+struct CachedFolder {
+    std::string path;
+    FolderRef folder;
+};
+struct LookupCache {
+    static constexpr size_t kSlots = 4;
+    uint64_t generation = 0;
+    CachedFolder slots[kSlots];
+    size_t next = 0;
+
+    FolderRef find(const std::string& path) {
+        uint64_t current = lookupGeneration.load(std::memory_order_acquire);
+        if (generation != current) {
+            for (CachedFolder& slot : slots) slot = CachedFolder{};
+            generation = current;
+            return nullptr;
+        }
+        for (CachedFolder& slot : slots)
+            if (slot.folder != nullptr && slot.path == path) return slot.folder;
+        return nullptr;
+    }
+    void keep(std::string path, FolderRef folder) {
+        slots[next] = CachedFolder{std::move(path), std::move(folder)};
+        next = (next + 1) % kSlots;
+    }
+};
+thread_local LookupCache lookupCache;
+
+bool isMissingFolderError(int err) {
+    return err == ENOENT || err == ENOTDIR;
+}
+
+bool failLookup(NameAt& at, int err) {
+    at.folderMissing = isMissingFolderError(err);
+    errno = err;
+    return false;
+}
+
+}  // namespace
+
+int openFolderNoFollow(int folder, const char* name, int flags) {
+    int fd = openat(folder, name, flags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOTDIR) return fd;
+    struct stat status;
+    if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode))
+        errno = ELOOP;
+    else
+        errno = ENOTDIR;
+    return -1;
+}
+
+bool locate(const char* path, NameAt& at) {
+    at = NameAt{};
+    std::string text = withoutEndSeparators(path);
+    Beneath beneath = beneathAnchor(text);
+    if (!beneath.covered || (beneath.rest.empty() && beneath.anchor == nullptr)) {
+        at.name = path;
+        return true;
+    }
+    if (beneath.anchor == nullptr) return failLookup(at, beneath.openError);
+    size_t slash = beneath.rest.rfind('/');
+    if (beneath.rest.empty() || slash == std::string::npos) {
+        at.holder = beneath.anchor;
+        at.name = beneath.rest.empty() ? "." : beneath.rest;
+        at.folder = at.holder->fd;
+        return true;
+    }
+    std::string folderPath = text.substr(0, text.size() - (beneath.rest.size() - slash));
+    FolderRef folder = lookupCache.find(folderPath);
+    if (folder == nullptr) {
+        int fd = openBeneath(beneath.anchor->fd, beneath.rest.substr(0, slash), O_PATH);
+        if (fd < 0) return failLookup(at, errno);
+        folder = std::make_shared<const OpenFolder>(fd);
+        lookupCache.keep(folderPath, folder);
+    }
+    at.holder = std::move(folder);
+    at.folder = at.holder->fd;
+    at.name = beneath.rest.substr(slash + 1);
+    return true;
+}
+
+BOOL failAt(const NameAt& at, int err, const char* path) {
+    if (at.folderMissing) return failWithCode(ERROR_PATH_NOT_FOUND);
+    if (at.anchored()) return failWithCode(windowsError(err));
+    return failWithErrno(err, path);
+}
+
+int openFolderToList(const char* path) {
+    std::string text = withoutEndSeparators(path);
+    Beneath beneath = beneathAnchor(text);
+    if (!beneath.covered || (beneath.rest.empty() && beneath.anchor == nullptr))
+        return open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (beneath.anchor == nullptr) {
+        errno = beneath.openError;
+        return -1;
+    }
+    if (beneath.rest.empty()) return openFolderNoFollow(beneath.anchor->fd, ".", O_RDONLY);
+    return openBeneath(beneath.anchor->fd, beneath.rest, O_RDONLY);
+}
+
+void forgetLookups() {
+    lookupGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+
+}  // namespace posix
+
+namespace platform {
+
+int anchorFolder(const char* folder) {
+    if (folder == nullptr || folder[0] == '\0') return 0;
+    std::lock_guard<std::mutex> lock(posix::anchorsLock);
+    int id = posix::nextAnchorId++;
+    posix::anchors.push_back(posix::Anchor{id, posix::withoutEndSeparators(folder), nullptr});
+    posix::openAnchor(posix::anchors.back());
+    posix::forgetLookups();
+    return id;
+}
+
+void releaseAnchor(int id) {
+    std::lock_guard<std::mutex> lock(posix::anchorsLock);
+    for (auto it = posix::anchors.begin(); it != posix::anchors.end(); ++it) {
+        if (it->id != id) continue;
+        posix::anchors.erase(it);
+        posix::forgetLookups();
+        return;
+    }
+}
+
+// Anchored look-ups already refuse a link where a folder was listed.
+BOOL mayEnterFolder(const char*) {
+    return TRUE;
+}
+
+}  // namespace platform
