@@ -47,6 +47,18 @@ int32_t verifyFiles(SearchPattern& source, SearchPattern& target, int32_t base, 
     });
 }
 
+// A target folder that a link has taken the place of is a difference: it is
+// reported, and nothing is compared through it.
+bool targetFolderIsLink(SearchPattern& source, SearchPattern& target, const char* name) {
+    DWORD attributes = GetFileAttributesA(target.withName(name));
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    std::string sourceFolder = source.withName(name);
+    reportError("Error listing target folder", ERROR_BAD_PATHNAME, 0, sourceFolder.c_str(),
+                target.withName(name));
+    return true;
+}
+
 }  // namespace
 
 int verifyFolder(const char* sourcePattern, const char* targetPattern, int32_t baseIndex) {
@@ -58,6 +70,7 @@ int verifyFolder(const char* sourcePattern, const char* targetPattern, int32_t b
     int32_t folderEnd = verifyFiles(source, target, baseIndex, top);
     showPatterns(sourcePattern, targetPattern);
     for (int32_t i = baseIndex; i < folderEnd; ++i) {
+        if (targetFolderIsLink(source, target, entryAt(i).cFileName)) continue;
         std::string childSource = source.childPattern(entryAt(i).cFileName);
         std::string childTarget = target.childPattern(entryAt(i).cFileName);
         verifyFolder(childSource.c_str(), childTarget.c_str(), folderEnd);

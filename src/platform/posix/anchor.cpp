@@ -273,6 +273,10 @@ void forgetLookups() {
     lookupGeneration.fetch_add(1, std::memory_order_acq_rel);
 }
 
+bool resolveNameByName(bool on) {
+    return openat2Missing.exchange(on);
+}
+
 }  // namespace posix
 
 namespace platform {

@@ -61,4 +61,8 @@ int openFolderNoFollow(int folder, const char* name, int flags);
 // Folders were removed or renamed: look-ups cached before are stale.
 void forgetLookups();
 
+// Tests: resolves one name at a time, as on kernels without openat2, while
+// `on`; returns the setting it replaces.
+bool resolveNameByName(bool on);
+
 }  // namespace posix
