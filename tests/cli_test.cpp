@@ -46,6 +46,19 @@ TEST(Cli, HelpGoesToStandardOutputAndSucceeds) {
     }
 }
 
+TEST(Cli, DoubleDashHIsHelpLikeSingleDashH) {
+    RunResult shortHelp = runKaz({"-h"});
+    RunResult r = runKaz({"--h"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, shortHelp.out);
+    EXPECT_EQ(r.out.rfind(" KAZ source target [logfile][switches]\n", 0), 0u) << r.out;
+    // Help comes first, wherever it stands among other arguments.
+    r = runKaz({"src", "--h", "dst"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, shortHelp.out);
+}
+
 TEST(Cli, LogReplacesTheOldOneAndEndsUnderItsName) {
     TempDir dir;
     std::string log = dir / "run.log";

@@ -104,8 +104,10 @@ void takePositional(const char* argument) {
 }
 
 bool isHelp(const char* argument) {
-    std::string h = prefixed("h"), help = prefixed("help"), longHelp = "--help";
-    return argument == h || argument == help || argument == longHelp;
+    std::string h = prefixed("h"), help = prefixed("help");
+    // "--h" as well as "--help": a double dash spells the same switch.
+    return argument == h || argument == help || std::strcmp(argument, "--h") == 0 ||
+           std::strcmp(argument, "--help") == 0;
 }
 
 [[noreturn]] void printHelp() {
