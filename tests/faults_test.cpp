@@ -341,15 +341,21 @@ TEST_F(FaultRunTest, FileThatVanishesBeforeItsOpenIsReportedAndTheRunGoesOn) {
         << log();
 }
 
-TEST_F(FaultRunTest, FolderThatVanishesBeforeItIsListedIsMirroredAsGone) {
+// A folder that could not be listed is not known to be empty: its target
+// copy stays until a run sees the folder gone from its parent's listing.
+TEST_F(FaultRunTest, FolderThatVanishesBeforeItIsListedKeepsItsTargetCopy) {
     mirrorFirst();
     std::filesystem::path vanishing = source / "sub";
     int id = faults::arm(Fault(Call::FindFirstFile, 0)
                              .onExactPath((vanishing / "*.*").string())
                              .then([vanishing] { std::filesystem::remove_all(vanishing); }));
-    ASSERT_EQ(run(), 0);
+    ASSERT_EQ(run(), kRunIncomplete);
     EXPECT_EQ(faults::firings(id), 1);
     EXPECT_FALSE(fileExists(source / "sub"));
+    EXPECT_EQ(readFile(target / "sub/c.txt"), "charlie\n");
+    EXPECT_TRUE(contains(log(), ": KAZ - Error listing source folder  ERROR_PATH_NOT_FOUND(3)"))
+        << log();
+    ASSERT_EQ(run(), 0);
     EXPECT_FALSE(fileExists(target / "sub/c.txt"));
     EXPECT_EQ(readFile(target / "a.txt"), "alpha\n");
     EXPECT_EQ(readFile(target / "big.bin"), bigContent());
@@ -413,6 +419,41 @@ TEST_F(FaultRunDeathTest, LogThatCannotBeWrittenEndsTheRunWithWhatItHad) {
         }
     }
     EXPECT_EQ(readFile(target / "big.bin"), bigContent());
+}
+
+// ---- A source that goes away ----
+
+// The walk holds the source root open: a root moved away mid-run is read on
+// where it went, and nothing of the target is taken for deleted.
+TEST_F(FaultRunTest, SourceRootMovedAwayMidRunDeletesNothing) {
+    mirrorFirst();
+    std::filesystem::path moved = std::filesystem::path(dir.path()) / "moved";
+    std::filesystem::path from = source;
+    faults::arm(Fault(Call::FindFirstFile, 0)
+                    .onExactPath((source / "sub" / "*.*").string())
+                    .then([from, moved] { std::filesystem::rename(from, moved); }));
+    ASSERT_EQ(run(), 0);
+    EXPECT_FALSE(fileExists(source));
+    expectOthersCopied();
+    EXPECT_EQ(readFile(target / "big.bin"), bigContent());
+    expectCompleteLog();
+}
+
+TEST_F(FaultRunDeathTest, SourceRootDeletedMidRunStopsTheRunAndKeepsTheTarget) {
+    mirrorFirst();
+    std::filesystem::path root = source;
+    EXPECT_EXIT(
+        {
+            faults::arm(Fault(Call::FindFirstFile, 0)
+                            .onExactPath((source / "sub" / "*.*").string())
+                            .then([root] { std::filesystem::remove_all(root); }));
+            run();
+        },
+        testing::ExitedWithCode(1), "MOXEL - Error in source path \\(");
+    EXPECT_FALSE(fileExists(source));
+    expectOthersCopied();
+    EXPECT_EQ(readFile(target / "big.bin"), bigContent());
+    EXPECT_FALSE(fileExists(logPath + ".~~~"));
 }
 
 // ---- A refused allocation ----

@@ -270,6 +270,53 @@ TEST_F(HostileTest, NamesThatNoListLineCanHoldAreNeverReplayedOntoAWrongPair) {
 // A trial run's log is a plain list: a line break in a name of one of its
 // removal lines must not start a line of its own, which a replay would read
 // as a pair of names relative to where it runs.
+// The walk appends "*.*" to a folder to list it; a folder may hold the same
+// three characters in its own name.
+TEST_F(HostileTest, FoldersNamedLikeTheListingPatternAreMirroredAndVerified) {
+    makeFolder(source);
+    for (const char* folder : {"/*.*", "/*.*/in", "/a*.*b", "/x*.*"}) makeFolder(source + folder);
+    writeFile(source + "/*.*/f", "one\n");
+    writeFile(source + "/*.*/in/g", "two\n");
+    writeFile(source + "/*.*/*.*", "a file named like the pattern\n");
+    writeFile(source + "/a*.*b/h", "three\n");
+    writeFile(source + "/x*.*/i", "four\n");
+    makeFolder(target);
+    makeFolder(target + "/a*.*b");
+    writeFile(target + "/a*.*b/stale", "stale\n");
+
+    RunResult trial = mirror({"-trialrun"});
+    ASSERT_EQ(trial.exitCode, 0) << trial.err;
+    EXPECT_NE(readFile(log).find(": Total files to be copied:           5\r\n"), std::string::npos)
+        << readFile(log);
+    RunResult r = mirror();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIdentical(source, target);
+    RunResult verify = mirror({"-verify"});
+    ASSERT_EQ(verify.exitCode, 0) << verify.err;
+    std::string text = readFile(log);
+    for (const char* file : {"/*.*/f", "/*.*/in/g", "/*.*/*.*", "/a*.*b/h", "/x*.*/i"})
+        EXPECT_NE(text.find(source + file + " " + target + file + "\r\n"), std::string::npos)
+            << file << "\n" << text;
+    writeFile(target + "/a*.*b/h", "THREE\n");
+    EXPECT_EQ(mirror({"-verify"}).exitCode, kRunIncomplete);
+}
+
+// The message names why the target folder could not be made, not merely
+// that it was missing.
+TEST_F(HostileTest, TargetRootThatCannotBeMadeSaysWhy) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run kaz as another user";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    makeFolder(source);
+    writeFile(source + "/f", "x\n");
+    std::string rootOnly = dir / "root-only";
+    makeFolder(rootOnly);
+    KazProcess kaz({source, rootOnly + "/target", "-nowarn"}, 65534);
+    RunResult r = kaz.wait();
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("Error in destination path ("), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Code=5 - ERROR_ACCESS_DENIED"), std::string::npos) << r.err;
+}
+
 TEST_F(HostileTest, TrialRunLogStaysAListWhenAStaleNameHoldsALineBreak) {
     makeFolder(source);
     writeFile(source + "/keep", "keep\n");
@@ -338,7 +385,7 @@ TEST_F(HostileTest, LongestNamesAndPathsNearTheLimit) {
     EXPECT_EQ(readFile(longer + "/" + std::string(255, 'n')), "longest name\n");
 }
 
-TEST_F(HostileTest, SourceFolderBeyondThePathLimitEndsTheRunAsAFailure) {
+TEST_F(HostileTest, SourceFolderBeyondThePathLimitIsAnExceptionAndTheRestIsMirrored) {
     makeFolder(source);
     writeFile(source + "/top", "top\n");
     // Built relative to open folders: no path of it fits one call.
@@ -357,11 +404,15 @@ TEST_F(HostileTest, SourceFolderBeyondThePathLimitEndsTheRunAsAFailure) {
     ::close(file);
     ::close(fd);
 
-    // A source folder that cannot be listed ends the run, said aloud; what
-    // was done before stays done and the log is complete under its name.
+    // A source folder whose path grew too long to be listed is an exception
+    // of its own: the rest is mirrored, the log says which folder was left
+    // out, and the exit status that something was not done.
     RunResult r = mirror();
-    EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_NE(r.err.find("Code=206 - ERROR_FILENAME_EXCED_RANGE"), std::string::npos) << r.err;
+    EXPECT_EQ(r.exitCode, kRunIncomplete) << r.err;
+    std::string text = readFile(log);
+    EXPECT_NE(text.find(": KAZ - Error listing source folder  ERROR_FILENAME_EXCED_RANGE(206)"),
+              std::string::npos)
+        << text;
     EXPECT_EQ(readFile(target + "/top"), "top\n");
     EXPECT_TRUE(fileExists(log));
     EXPECT_FALSE(fileExists(log + ".~~~"));

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/name_lookup.h"
 #include "platform/platform.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
@@ -113,15 +114,13 @@ void checkPathRelation(const char* sourcePattern, const char* targetPattern) {
 void lookupFileInfo(BY_HANDLE_FILE_INFORMATION& record, const char* name) {
     record = BY_HANDLE_FILE_INFORMATION{};
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(name, &data);
-    if (find == INVALID_HANDLE_VALUE) return;
+    if (!platform::lookUpName(name, &data)) return;
     record.dwFileAttributes = data.dwFileAttributes;
     record.ftCreationTime = data.ftCreationTime;
     record.ftLastAccessTime = data.ftLastAccessTime;
     record.ftLastWriteTime = data.ftLastWriteTime;
     record.nFileSizeHigh = data.nFileSizeHigh;
     record.nFileSizeLow = data.nFileSizeLow;
-    FindClose(find);
     if (runState.test) {
         std::string line = ": /test FindFirstFile " + binaryDigits(record.dwFileAttributes) + "\r\n";
         writeLog(line.c_str());

@@ -73,14 +73,20 @@ void writeUnknownShortcut(const std::string& shortcutPath) {
 
 }  // namespace
 
-int runReferenceFolder(int mode) {
-    const bool toTree = mode == ReferenceToTree;
-    // The reference argument without its "@".
-    std::string reference = (toTree ? runState.sourceArg : runState.targetArg).text();
+std::string referenceFolderOf(const char* argument) {
+    std::string reference = argument;
     if (!reference.empty()) reference.erase(0, 1);
-    if (!reference.empty() && reference.back() != platform::kPathSeparator) {
+    // A bare "@" names the root, which is also the folder that was listed.
+    if (reference.empty() || reference.back() != platform::kPathSeparator) {
         reference += platform::kPathSeparator;
     }
+    return reference;
+}
+
+int runReferenceFolder(int mode) {
+    const bool toTree = mode == ReferenceToTree;
+    const std::string reference =
+        referenceFolderOf((toTree ? runState.sourceArg : runState.targetArg).text());
     const std::string root =
         rootFolder((toTree ? runState.targetArg : runState.sourceArg).text());
     if (runState.referenceFind == INVALID_HANDLE_VALUE) return 0;

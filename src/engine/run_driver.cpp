@@ -157,9 +157,10 @@ void checkTargetFolder(const char* sourcePattern, const char* targetPattern, int
     }
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND) return;
-    if (code == ERROR_PATH_NOT_FOUND &&
-        makeTargetFolder(sourcePattern, targetPattern, runState.sourceArg.text())) {
-        return;
+    if (code == ERROR_PATH_NOT_FOUND) {
+        if (makeTargetFolder(sourcePattern, targetPattern, runState.sourceArg.text())) return;
+        // Why the folder could not be made, not that it was missing.
+        code = GetLastError();
     }
     // Each mode has its own trace point; restoring a reference folder none.
     SetLastError(code);

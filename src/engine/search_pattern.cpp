@@ -16,7 +16,11 @@ constexpr int32_t kRoomForNames = 100;
 }  // namespace
 
 SearchPattern::SearchPattern(const char* pattern, int checkLine) : text_(pattern, kRoomForNames) {
-    const char* stars = std::strstr(text_.data, "*.*");
+    // The walk's own "*.*" is the last one: a folder may hold it in its name.
+    const char* stars = nullptr;
+    for (const char* found = std::strstr(text_.data, "*.*"); found != nullptr;
+         found = std::strstr(found + 1, "*.*"))
+        stars = found;
     if (stars == nullptr) assertionFailed(kMainSourceFile, checkLine);
     cut_ = static_cast<uint32_t>(stars - text_.data);
 }

@@ -7,6 +7,7 @@
 #include "engine/folder_maker.h"
 #include "engine/search_pattern.h"
 #include "platform/anchors.h"
+#include "platform/name_lookup.h"
 #include "platform/platform.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
@@ -37,26 +38,37 @@ NameIndex indexSourceList(int32_t base, int32_t top) {
     return index;
 }
 
+// The pattern of the source folder the walk started from.
+std::string sourceRoot;
+
+// Whether the folder the walk started from can no longer be listed: a run
+// whose source went away stops rather than report every folder left.
+bool sourceRootGone() {
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(sourceRoot.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return true;
+    FindClose(find);
+    return false;
+}
+
 // Stores the source folder's entries from top upward; returns false when the
-// folder could not be listed to its end, so that its target is left alone.
+// folder could not be listed to its end, so that its target is left alone:
+// a folder that vanished, became a link or cannot be read is not empty, and
+// its target copy must survive. Only the root stops the run.
 bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) {
+    const bool root = top == 0;
+    if (root) sourceRoot = source.pattern();
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
     HANDLE find = listFolder(source, entry);
     if (find == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-            code == ERROR_NO_MORE_FILES) {
-            return true;  // vanished or empty: nothing of it belongs in the target
+        if (root || sourceRootGone()) {
+            writeDebugTrace(16);
+            fatalWithCode("MOXEL - Error in source path (", sourceRoot.c_str(), code);
         }
-        if (code == ERROR_ACCESS_DENIED || code == ERROR_BAD_PATHNAME) {
-            // Unreadable for now, or a link that took the folder's place, is
-            // not empty: its target copy must survive.
-            reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
-            return false;
-        }
-        writeDebugTrace(16);
-        fatalWithCode("MOXEL - Error in source path (", source.pattern(), code);
+        reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
+        return false;
     }
     DWORD code = storeSourceListing(find, entry, source, top);
     if (code == ERROR_NO_MORE_FILES) return true;
@@ -100,8 +112,18 @@ bool trialKeptFileForFolder(SearchPattern& target) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Makes a missing target folder; false, reported, when it cannot be made.
+bool makeMissingFolder(SearchPattern& source, SearchPattern& target) {
+    if (createFolder(source.prefix(), target.prefix())) return true;
+    reportError("Error unable to create destination path", GetLastError(), 0, source.prefix(),
+                target.prefix());
+    return false;
+}
+
 // Removes what the source lacks from the target folder, making the folder
-// when it is missing; false when nothing may be copied into it.
+// when it is missing; false when nothing may be copied into it. Below the
+// root a folder that cannot be listed (a link took its place, its path grew
+// too long, it cannot be read) is reported and left alone.
 bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
@@ -109,21 +131,14 @@ bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
     if (find == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) return true;
-        if (code == ERROR_PATH_NOT_FOUND || trialKeptFileForFolder(target)) {
-            if (!createFolder(source.prefix(), target.prefix())) {
-                fatalWithCode("Error unable to create destination path (", target.prefix(),
-                              ERROR_PATH_NOT_FOUND);
-            }
-            return true;
+        if (code == ERROR_PATH_NOT_FOUND || trialKeptFileForFolder(target))
+            return makeMissingFolder(source, target);
+        if (base == 0) {
+            writeDebugTrace(17);
+            fatalWithCode("Error in destination path (", target.pattern(), code);
         }
-        if (code == ERROR_BAD_PATHNAME) {
-            // A link took the folder's place: nothing goes through it.
-            reportError("Error listing target folder", code, 0, source.prefix(),
-                        target.prefix());
-            return false;
-        }
-        writeDebugTrace(17);
-        fatalWithCode("Error in destination path (", target.pattern(), code);
+        reportError("Error listing target folder", code, 0, source.prefix(), target.prefix());
+        return false;
     }
     NameIndex sources = indexSourceList(base, top);
     do {
@@ -147,9 +162,7 @@ void carryFolderTime(SearchPattern& source, SearchPattern& target) {
     std::string sourceFolder = source.folder(), targetFolder = target.folder();
     if (sourceFolder.empty() || targetFolder.empty()) return;
     WIN32_FIND_DATAA info;
-    HANDLE find = FindFirstFileA(sourceFolder.c_str(), &info);
-    if (find == INVALID_HANDLE_VALUE) return;
-    FindClose(find);
+    if (!platform::lookUpName(sourceFolder.c_str(), &info)) return;
     HANDLE folder = CreateFileA(targetFolder.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);

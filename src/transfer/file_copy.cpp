@@ -4,6 +4,7 @@
 
 #include "engine/folder_maker.h"
 #include "engine/path_checks.h"
+#include "platform/name_lookup.h"
 #include "platform/platform.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
@@ -78,8 +79,7 @@ void countCopiedFile() {
 void copyInTrialRun(const char* source, const char* target) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(source, &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    if (!platform::lookUpName(source, &data)) {
         writeDebugTrace(9);
         addException(source, target, 0, kSourceNotFound);
         writeLog("Source file ");
@@ -87,7 +87,6 @@ void copyInTrialRun(const char* source, const char* target) {
         writeLog(" dissappeared, nothing to copy\r\n");
         return;
     }
-    FindClose(find);
     if (!runState.quiet) writeCopyListLine(source, target);
     addBytes(runState.bytesCopied, data.nFileSizeHigh, data.nFileSizeLow);
     addBytes(runState.virtualBytesCopied, data.nFileSizeHigh, data.nFileSizeLow);

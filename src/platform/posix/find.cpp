@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/name_lookup.h"
 #include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
@@ -111,16 +112,20 @@ HANDLE startListing(const std::string& folderPath, const char* pattern, WIN32_FI
     return find;
 }
 
-// A look-up of one name never follows a final link and needs no handle of
-// its own beyond the record; FindNextFileA on it ends at once.
-HANDLE lookUpName(const char* name, WIN32_FIND_DATAA* data) {
+// A look-up of one name never follows a final link.
+BOOL fillFromName(const char* name, WIN32_FIND_DATAA* data) {
     FileStatus status;
     NameAt at;
-    if (!locate(name, at) || !statusInFolder(at.folder, at.c_name(), status)) {
-        failAt(at, errno, name);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!locate(name, at) || !statusInFolder(at.folder, at.c_name(), status))
+        return failAt(at, errno, name);
     fillFindData(status, lastComponent(name), data);
+    return TRUE;
+}
+
+// It needs no handle of its own beyond the record; FindNextFileA on it ends
+// at once.
+HANDLE lookUpName(const char* name, WIN32_FIND_DATAA* data) {
+    if (!fillFromName(name, data)) return INVALID_HANDLE_VALUE;
     auto* find = new (std::nothrow) FindHandle(nullptr, name);
     if (find == nullptr) failWithCode(ERROR_NOT_ENOUGH_MEMORY);
     return find != nullptr ? find : INVALID_HANDLE_VALUE;
@@ -167,4 +172,11 @@ BOOL FindClose(HANDLE find) {
     if (listing == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     delete listing;
     return TRUE;
+}
+
+BOOL platform::lookUpName(const char* path, WIN32_FIND_DATAA* data) {
+    if (path == nullptr || data == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
+    if (Injection fault = injectedFault(Call::FindFirstFile, path); fault.fails())
+        return failWithCode(fault.code);
+    return fillFromName(path, data);
 }
