@@ -163,6 +163,13 @@ int plainSource() {
     return TreeToTree;
 }
 
+// The source and target are written into the log's header, where a line
+// break would start a line of the argument's making.
+void refuseControlCharacters(const char* message, const TextBuffer& argument) {
+    if (argument.data == nullptr || !holdsControlCharacter(argument.text())) return;
+    fatalMessage2(1, message, controlCharactersShown(argument.text()).c_str());
+}
+
 }  // namespace
 
 int matchFlag(const char* name, const char* argument, int32_t& field) {
@@ -213,6 +220,10 @@ int parseCommandLine(int argc, char** argv, const char* commandText) {
     }
     if (runState.sourceArg.data == nullptr) showUsage("No source or target", nullptr);
     int mode = runState.sourceArg.text()[0] == '@' ? scriptOrReferenceSource() : plainSource();
+    if (mode != Script) {
+        refuseControlCharacters("Control character in source: ", runState.sourceArg);
+        refuseControlCharacters("Control character in target: ", runState.targetArg);
+    }
     if (runState.trialRun) runState.verbose = runState.trialRun;
     openLog();
     return mode;

@@ -1,7 +1,9 @@
 #include "run/exclude_filters.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "report/fatal_message.h"
@@ -16,7 +18,12 @@ bool isWhiteSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-void readFilterList(HANDLE file) {
+bool isControl(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+void readFilterList(HANDLE file, const char* name) {
     // A filter from a list holds at most a path less its terminator.
     const size_t longest = static_cast<size_t>(platform::kMaxPath) - 1;
     std::string word;
@@ -25,6 +32,13 @@ void readFilterList(HANDLE file) {
     for (;;) {
         bool more = ReadFile(file, &c, 1, &got, nullptr) && got == 1;
         if (!more || isWhiteSpace(c)) {
+            // The whole word is looked at: a NUL would cut its text short.
+            if (std::any_of(word.begin(), word.end(), isControl)) {
+                CloseHandle(file);
+                std::string where =
+                    "Control character in exclude list " + controlCharactersShown(name) + ": ";
+                fatalMessage2(1, where.c_str(), controlCharactersShown(word).c_str());
+            }
             if (!word.empty()) addExcludeFilter(word.c_str());
             word.clear();
             if (!more) return;
@@ -50,6 +64,10 @@ void appendForDisplay(const char* text) {
 
 void loadExcludeArgument(const char* text) {
     if (text[0] != '@') {
+        if (holdsControlCharacter(text)) {
+            fatalMessage2(1, "Control character in exclude filter: ",
+                          controlCharactersShown(text).c_str());
+        }
         addExcludeFilter(text);
         return;
     }
@@ -57,8 +75,28 @@ void loadExcludeArgument(const char* text) {
     HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) fatalMessage2(1, "Exclude list not found: ", name);
-    readFilterList(file);
+    readFilterList(file, name);
     CloseHandle(file);
+}
+
+bool holdsControlCharacter(const char* text) {
+    for (; *text != '\0'; ++text) {
+        if (isControl(*text)) return true;
+    }
+    return false;
+}
+
+std::string controlCharactersShown(std::string_view text) {
+    std::string shown;
+    for (char c : text) {
+        if (!isControl(c)) {
+            shown += c;
+        } else {
+            shown += '^';
+            shown += c == 0x7F ? '?' : static_cast<char>(c + '@');
+        }
+    }
+    return shown;
 }
 
 void addExcludeFilter(const char* text) {
