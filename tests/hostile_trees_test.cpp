@@ -317,6 +317,42 @@ TEST_F(HostileTest, TargetRootThatCannotBeMadeSaysWhy) {
     EXPECT_NE(r.err.find("Code=5 - ERROR_ACCESS_DENIED"), std::string::npos) << r.err;
 }
 
+// The log may lie anywhere, the trees included: the run never copies,
+// verifies or removes its own log.
+TEST_F(HostileTest, RunLogInsideEitherTreeIsLeftToTheRun) {
+    makeFolder(source);
+    makeFolder(source + "/sub");
+    writeFile(source + "/sub/f", "f\n");
+    makeFolder(target);
+    RunResult inTarget = runWithin({source, target, target + "/run.log", "-nowarn"}, 120);
+    ASSERT_EQ(inTarget.exitCode, 0) << inTarget.err;
+    std::string text = readFile(target + "/run.log");
+    EXPECT_NE(text.find(":None - Source and Target synchronized."), std::string::npos) << text;
+    EXPECT_EQ(text.find("run.log"), std::string::npos) << text;
+    EXPECT_FALSE(fileExists(target + "/run.log.~~~"));
+
+    std::string inSource = source + "/sub/run.log";
+    RunResult fromSource = runWithin({source, target, inSource, "-nowarn"}, 120);
+    ASSERT_EQ(fromSource.exitCode, 0) << fromSource.err;
+    EXPECT_TRUE(fileExists(inSource));
+    EXPECT_FALSE(fileExists(target + "/sub/run.log.~~~"));
+    EXPECT_FALSE(fileExists(target + "/sub/run.log"));
+    RunResult verify = runWithin({source, target, inSource, "-nowarn", "-verify"}, 120);
+    EXPECT_EQ(verify.exitCode, 0) << readFile(inSource);
+    ::unlink(inSource.c_str());
+
+    // In a folder the source lacks: the folder stays for the log's sake, and
+    // the run says that it could not be removed.
+    makeFolder(target + "/gone");
+    writeFile(target + "/gone/old", "old\n");
+    RunResult inGone = runWithin({source, target, target + "/gone/run.log", "-nowarn"}, 120);
+    EXPECT_EQ(inGone.exitCode, kRunIncomplete) << inGone.err;
+    EXPECT_FALSE(fileExists(target + "/gone/old"));
+    text = readFile(target + "/gone/run.log");
+    EXPECT_NE(text.find(": KAZ - Error deleting directory " + target + "/gone"), std::string::npos)
+        << text;
+}
+
 TEST_F(HostileTest, TrialRunLogStaysAListWhenAStaleNameHoldsALineBreak) {
     makeFolder(source);
     writeFile(source + "/keep", "keep\n");

@@ -85,6 +85,8 @@ void removeListedEntries(HANDLE find, WIN32_FIND_DATAA& entry, TextBuffer& path,
             continue;
         }
         path.data[prefixLength] = '\0';
+        // The run's own log stays, and with it the folders that hold it.
+        if (isRunLog(path.text(), entry.cFileName)) continue;
         path.append(entry.cFileName);
         if (!removeTreeEntry(path.text(), entry)) return;
     } while (FindNextFileA(find, &entry));

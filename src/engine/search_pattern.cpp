@@ -4,6 +4,7 @@
 
 #include "platform/anchors.h"
 #include "platform/platform.h"
+#include "report/log_file.h"
 #include "report/progress.h"
 #include "report/run_state.h"
 #include "run/exclude_filters.h"
@@ -70,7 +71,8 @@ HANDLE listFolder(SearchPattern& folder, WIN32_FIND_DATAA& entry) {
 DWORD storeSourceListing(HANDLE find, WIN32_FIND_DATAA& entry, SearchPattern& source,
                          int32_t& top) {
     do {
-        if (isListingEntry(entry) && !isExcluded(source.prefix(), entry)) {
+        if (isListingEntry(entry) && !isRunLog(source.prefix(), entry.cFileName) &&
+            !isExcluded(source.prefix(), entry)) {
             if (!isFolder(entry)) ++runState.totalFilesConsidered;
             ensureEntry(top);
             entryAt(top++) = entry;

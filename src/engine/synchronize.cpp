@@ -142,7 +142,8 @@ bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
     }
     NameIndex sources = indexSourceList(base, top);
     do {
-        if (isListingEntry(entry)) compareTargetEntry(entry, sources, target);
+        if (isListingEntry(entry) && !isRunLog(target.prefix(), entry.cFileName))
+            compareTargetEntry(entry, sources, target);
     } while (FindNextFileA(find, &entry));
     FindClose(find);
     return true;

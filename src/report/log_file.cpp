@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/file_identity.h"
+#include "platform/platform.h"
 #include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
@@ -16,6 +18,8 @@ bool logIsOpen() { return runState.logHandle != INVALID_HANDLE_VALUE; }
 // Made when the log is opened, so that closing it needs no memory: the
 // out-of-memory stop closes the log as well.
 TextBuffer temporaryLogName;
+// Its last component: the name a walk would meet it under.
+std::string temporaryLogEntryName;
 
 }  // namespace
 
@@ -24,9 +28,17 @@ void openLog() {
     DeleteFileA(runState.logFileName.text());
     temporaryLogName = TextBuffer(runState.logFileName.text(), 10);
     temporaryLogName.append(".~~~");
+    const char* separator = std::strrchr(temporaryLogName.text(), platform::kPathSeparator);
+    temporaryLogEntryName = separator != nullptr ? separator + 1 : temporaryLogName.text();
     runState.logHandle = CreateFileA(temporaryLogName.text(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!logIsOpen()) fatalMessage(1, "KAZ - Unable to create log file");
+}
+
+bool isRunLog(const char* folderPrefix, const char* name) {
+    if (!logIsOpen() || !platform::sameName(name, temporaryLogEntryName.c_str())) return false;
+    std::string path = std::string(folderPrefix) + name;
+    return platform::isSameFile(runState.logHandle, path.c_str());
 }
 
 void writeLog(const char* text) {

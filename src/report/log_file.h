@@ -6,6 +6,10 @@
 #include <cstdint>
 
 void openLog();
+// Whether the entry `name` of the folder `folderPrefix` (which ends in the
+// separator) is this run's own log, which a walk never copies, verifies or
+// removes wherever it lies.
+bool isRunLog(const char* folderPrefix, const char* name);
 void writeLog(const char* text);
 void writeLog2(const char* first, const char* second);
 void writeLog3(const char* first, const char* second, const char* third);
