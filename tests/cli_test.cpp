@@ -1,9 +1,18 @@
 // The kaz binary as a user meets it: messages, exit codes and the log file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +28,84 @@ void expectUsageError(const std::vector<std::string>& args, const std::string& m
     EXPECT_NE(r.err.find(" KAZ source target [logfile][switches]\n"), std::string::npos);
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
     EXPECT_EQ(r.out, "");
+}
+
+// A filter, source or target holding a control character is refused before
+// the log is touched: the old log stays, no new one and no target appear.
+void expectRefusedUntouched(const std::vector<std::string>& args, const std::string& message,
+                            const TempDir& dir) {
+    RunResult r = runKaz(args);
+    EXPECT_EQ(r.exitCode, 1) << message;
+    EXPECT_EQ(r.err, "KAZ - message\n" + message + "\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readFile(dir / "run.log"), "an old log");
+    EXPECT_FALSE(fileExists(dir / "run.log.~~~"));
+    EXPECT_FALSE(fileExists(dir / "dst"));
+}
+
+// kaz at the process limit of its user, so that its worker thread cannot
+// start: as an unprivileged user (root is not held to the limit) with a
+// limit of one process, kaz itself. Standard output goes to /dev/null.
+class KazWithoutRoomForAThread {
+public:
+    KazWithoutRoomForAThread(const std::vector<std::string>& arguments, int errFd) {
+        std::string program = KAZ_BINARY;
+        std::vector<std::string> copies = arguments;
+        std::vector<char*> argv{program.data()};
+        for (std::string& a : copies) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ != 0) return;
+        setsid();
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(errFd, 2);
+        if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 ||
+                              setuid(kNobody) != 0)) {
+            _exit(kCannotDrop);
+        }
+        // Lowered after the user changed, so that the change itself is not
+        // held to the limit.
+        struct rlimit one = {1, 1};
+        if (setrlimit(RLIMIT_NPROC, &one) != 0) _exit(kCannotDrop);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    ~KazWithoutRoomForAThread() {
+        if (pid_ > 0 && !ended_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+    // The wait status, or -1 when it has not ended within the time.
+    int waitForEnd(int seconds = 30) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        int status = 0;
+        while (std::chrono::steady_clock::now() < end) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                ended_ = true;
+                return status;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    static constexpr int kCannotDrop = 126;
+
+private:
+    static constexpr uid_t kNobody = 65534;
+    pid_t pid_ = -1;
+    bool ended_ = false;
+};
+
+std::string procStatusLine(pid_t pid, const std::string& key) {
+    std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("\n" + key + ":\t");
+    if (at == std::string::npos) return {};
+    at += key.size() + 3;
+    return status.substr(at, status.find('\n', at) - at);
 }
 
 }  // namespace
@@ -59,19 +146,6 @@ TEST(Cli, DoubleDashHIsHelpLikeSingleDashH) {
     r = runKaz({"src", "--h", "dst"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, shortHelp.out);
-}
-
-// A filter, source or target holding a control character is refused before
-// the log is touched: the old log stays, no new one and no target appear.
-void expectRefusedUntouched(const std::vector<std::string>& args, const std::string& message,
-                            const TempDir& dir) {
-    RunResult r = runKaz(args);
-    EXPECT_EQ(r.exitCode, 1) << message;
-    EXPECT_EQ(r.err, "KAZ - message\n" + message + "\n");
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(readFile(dir / "run.log"), "an old log");
-    EXPECT_FALSE(fileExists(dir / "run.log.~~~"));
-    EXPECT_FALSE(fileExists(dir / "dst"));
 }
 
 TEST(Cli, AFilterHoldingAControlCharacterIsRefusedBeforeAnythingIsWritten) {
@@ -149,6 +223,78 @@ TEST(Cli, ASourceOrTargetHoldingAControlCharacterIsRefused) {
     EXPECT_FALSE(fileExists(target));
     expectRefusedUntouched({"@" + source, dir / "dst", dir / "run.log", "-nowarn"},
                            "Control character in source: @" + (dir / "src^M^J:COPY"), dir);
+}
+
+TEST(Cli, AWorkerThatCannotStartEndsTheRunWithAMessage) {
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir / "src").c_str(), 0755), 0);
+    writeFile(dir / "run.log", "an old log");
+    std::string errors = dir / "errors";
+    int errFd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    ASSERT_GE(errFd, 0);
+    KazWithoutRoomForAThread kaz({dir / "src", dir / "dst", dir / "run.log", "-nowarn"}, errFd);
+    close(errFd);
+    int status = kaz.waitForEnd();
+    ASSERT_NE(status, -1) << "kaz did not end: " << readFile(errors);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == KazWithoutRoomForAThread::kCannotDrop) {
+        GTEST_SKIP() << "cannot run kaz as an unprivileged user at its process limit";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(readFile(errors), "KAZ - message\nKAZ - Unable to start the worker thread\n"
+                                "Code=8 - ERROR_NOT_ENOUGH_MEMORY\n");
+    // Nothing of the run has happened.
+    EXPECT_EQ(readFile(dir / "run.log"), "an old log");
+    EXPECT_FALSE(fileExists(dir / "run.log.~~~"));
+    EXPECT_FALSE(fileExists(dir / "dst"));
+}
+
+TEST(Cli, ASignalEndsARunThatHasNoWorkerToNoticeIt) {
+    for (int number : {SIGTERM, SIGHUP, SIGINT}) {
+        TempDir dir;
+        ASSERT_EQ(mkdir((dir / "src").c_str(), 0755), 0);
+        // Standard error is a full pipe that nobody reads (a terminal held
+        // by Ctrl-S is the same): the message that the worker could not
+        // start never gets out, and nothing but the signal can end kaz.
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+        std::string block(4096, 'x');
+        while (write(pipeFds[1], block.data(), block.size()) > 0) {
+        }
+        ASSERT_EQ(errno, EAGAIN);
+        fcntl(pipeFds[1], F_SETFL, 0);
+        KazWithoutRoomForAThread kaz({dir / "src", dir / "dst", "-nowarn"}, pipeFds[1]);
+        close(pipeFds[1]);
+        // Kaz has its handlers and is blocked.
+        unsigned long long bit = 1ull << (number - 1);
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool ready = false;
+        while (!ready && std::chrono::steady_clock::now() < end) {
+            std::string caught = procStatusLine(kaz.pid(), "SigCgt");
+            std::string state = procStatusLine(kaz.pid(), "State");
+            ready = !caught.empty() && (std::stoull(caught, nullptr, 16) & bit) != 0 &&
+                    state.rfind("S", 0) == 0;
+            if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        int status = 0;
+        if (!ready) {
+            status = kaz.waitForEnd(1);
+            close(pipeFds[0]);
+            if (status != -1 && WIFEXITED(status) &&
+                WEXITSTATUS(status) == KazWithoutRoomForAThread::kCannotDrop) {
+                GTEST_SKIP() << "cannot run kaz as an unprivileged user at its process limit";
+            }
+            FAIL() << "kaz never waited with its signal handlers in place";
+        }
+        kill(kaz.pid(), number);
+        status = kaz.waitForEnd();
+        close(pipeFds[0]);
+        ASSERT_NE(status, -1) << "signal " << number << " did not end kaz";
+        ASSERT_TRUE(WIFEXITED(status)) << number << ": " << status;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << number;
+        EXPECT_FALSE(fileExists(dir / "dst"));
+    }
 }
 
 TEST(Cli, LogReplacesTheOldOneAndEndsUnderItsName) {

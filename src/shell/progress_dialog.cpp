@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "report/run_state.h"
+#include "shell/application.h"
 #include "shell/progress_panel.h"
 
 namespace {
@@ -255,7 +256,16 @@ int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
         platform::setMessageBoxPresenter(presentInPanel);
         platform::setReportHook(stepAsideForReport);
     }
-    ResumeThread(worker);
+    if (ResumeThread(worker) == static_cast<DWORD>(-1)) {
+        // Nothing has run: no log, no panel; only the reason is left to say.
+        DWORD code = GetLastError();
+        if (terminal) {
+            platform::setMessageBoxPresenter(nullptr);
+            platform::setReportHook(nullptr);
+            panelWanted = false;
+        }
+        return workerNotStarted(code);
+    }
     if (terminal) PanelLoop(dialog, worker).run();
     // The worker ends the dialog and then itself; an assertion stop ends only
     // the worker. Either way the run is over when the worker is.

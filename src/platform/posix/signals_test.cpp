@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -64,4 +65,52 @@ TEST(CancelSignalsDeathTest, InterruptWithATerminalAsks) {
             _exit(flag.load());
         },
         testing::ExitedWithCode(platform::kCancelAsk), "");
+}
+
+namespace {
+DWORD WINAPI neverRuns(LPVOID) { return 0; }
+}  // namespace
+
+TEST(CancelSignalsDeathTest, ASignalEndsTheProcessWhenTheWorkerCouldNotStart) {
+    for (int number : {SIGTERM, SIGHUP, SIGINT}) {
+        EXPECT_EXIT(
+            {
+                setsid();
+                static std::atomic<int32_t> flag{0};
+                platform::installCancelSignals(&flag);
+                // No room for a stack of this size: the start fails.
+                HANDLE worker = CreateThread(nullptr, SIZE_MAX / 2, neverRuns, nullptr,
+                                             CREATE_SUSPENDED, nullptr);
+                if (worker == nullptr || ResumeThread(worker) != static_cast<DWORD>(-1)) _exit(98);
+                if (GetLastError() != ERROR_NOT_ENOUGH_MEMORY) _exit(97);
+                raise(number);
+                _exit(99);
+            },
+            testing::ExitedWithCode(1), "")
+            << number;
+    }
+}
+
+TEST(CancelSignalsDeathTest, ASignalOnlyStoresWhileAStartedThreadRuns) {
+    EXPECT_EXIT(
+        {
+            static std::atomic<int32_t> flag{0};
+            platform::installCancelSignals(&flag);
+            HANDLE failed = CreateThread(nullptr, SIZE_MAX / 2, neverRuns, nullptr,
+                                         CREATE_SUSPENDED, nullptr);
+            if (ResumeThread(failed) != static_cast<DWORD>(-1)) _exit(98);
+            static std::atomic<bool> release{false};
+            HANDLE worker = CreateThread(
+                nullptr, 0,
+                [](LPVOID) -> DWORD {
+                    while (!release.load()) usleep(1000);
+                    return 0;
+                },
+                nullptr, 0, nullptr);
+            raise(SIGTERM);
+            release = true;
+            WaitForSingleObject(worker, INFINITE);
+            _exit(flag.load() == platform::kCancelConfirmed ? 5 : 96);
+        },
+        testing::ExitedWithCode(5), "");
 }

@@ -1,10 +1,13 @@
 // Threads with the Windows life cycle over pthreads: created suspended,
 // resumed, waited for, and ended from inside with an exit code.
+#include "platform/posix/threads.h"
+
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -38,10 +41,16 @@ struct ThreadHandle : posix::Handle {
 
 thread_local std::shared_ptr<ThreadState> currentThread;
 
+// Read by signal handlers, so lock-free.
+std::atomic<int> threadsRunning{0};
+std::atomic<bool> startFailed{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
 pid_t currentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 void finish(ThreadState& state, DWORD code) {
     std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.finished) threadsRunning.fetch_sub(1);
     state.exitCode = code;
     state.finished = true;
     state.done.notify_all();
@@ -64,9 +73,13 @@ BOOL launch(const std::shared_ptr<ThreadState>& state) {
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     auto* handOver = new std::shared_ptr<ThreadState>(state);
     pthread_t id;
+    // Counted before it runs, so that it never counts below zero.
+    threadsRunning.fetch_add(1);
     int rc = pthread_create(&id, &attr, threadMain, handOver);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
+        threadsRunning.fetch_sub(1);
+        startFailed.store(true);
         delete handOver;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
@@ -96,6 +109,12 @@ posix::Handle pseudoThread(posix::Handle::Kind::Pseudo);
 posix::Handle pseudoProcess(posix::Handle::Kind::Pseudo);
 
 }  // namespace
+
+namespace posix {
+
+bool noThreadLeftToNotice() { return startFailed.load() && threadsRunning.load() == 0; }
+
+}  // namespace posix
 
 HANDLE CreateThread(LPVOID, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID param,
                     DWORD flags, DWORD* threadId) {
