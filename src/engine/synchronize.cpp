@@ -159,14 +159,17 @@ int32_t copyMissingFiles(SearchPattern& source, SearchPattern& target, int32_t b
 }
 
 // Entries made inside a folder changed its time: give it the source's again.
-void carryFolderTime(SearchPattern& source, SearchPattern& target) {
+// Below the root a link that took the folder's place gets the time itself;
+// the root is the folder the user named, link or not.
+void carryFolderTime(SearchPattern& source, SearchPattern& target, bool root) {
     std::string sourceFolder = source.folder(), targetFolder = target.folder();
     if (sourceFolder.empty() || targetFolder.empty()) return;
     WIN32_FIND_DATAA info;
     if (!platform::lookUpName(sourceFolder.c_str(), &info)) return;
+    const DWORD linkItself = root ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE folder = CreateFileA(targetFolder.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                FILE_FLAG_BACKUP_SEMANTICS | linkItself, nullptr);
     if (folder == INVALID_HANDLE_VALUE) return;
     SetFileTime(folder, nullptr, nullptr, &info.ftLastWriteTime);
     CloseHandle(folder);
@@ -192,6 +195,7 @@ int synchronizeFolder(const char* sourcePattern, const char* targetPattern, int3
         synchronizeFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
     }
     showPatterns(sourcePattern, targetPattern);
-    if (!runState.trialRun) carryFolderTime(source, target);
+    // The walk starts at the bottom of the entry table; deeper levels above it.
+    if (!runState.trialRun) carryFolderTime(source, target, baseIndex == 0);
     return 0;
 }

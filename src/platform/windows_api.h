@@ -110,6 +110,9 @@ struct BY_HANDLE_FILE_INFORMATION {
 
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+// The name itself is opened, never what a link or junction there leads to
+// (the POSIX build never follows a final link anyway).
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 
 #define MB_OK 0x00000000u
 #define MB_YESNO 0x00000004u

@@ -21,16 +21,15 @@ HANDLE openExisting(const char* path, DWORD access, DWORD share, DWORD flags) {
 }
 
 // Three ever more lenient attempts; the traces mark the second and third.
-HANDLE openForCompare(const char* path, int32_t secondTrace, int32_t thirdTrace) {
-    HANDLE file = openExisting(path, GENERIC_READ, FILE_SHARE_READ, kOpenFlags);
+HANDLE openForCompare(const char* path, DWORD flags, int32_t secondTrace, int32_t thirdTrace) {
+    HANDLE file = openExisting(path, GENERIC_READ, FILE_SHARE_READ, flags);
     if (file != INVALID_HANDLE_VALUE) return file;
     writeDebugTrace(secondTrace);
     file = openExisting(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        kOpenFlags);
+                        flags);
     if (file != INVALID_HANDLE_VALUE) return file;
     writeDebugTrace(thirdTrace);
-    return openExisting(path, GENERIC_READ, FILE_SHARE_READ,
-                        kOpenFlags | FILE_FLAG_BACKUP_SEMANTICS);
+    return openExisting(path, GENERIC_READ, FILE_SHARE_READ, flags | FILE_FLAG_BACKUP_SEMANTICS);
 }
 
 bool isMissing(DWORD code) {
@@ -131,12 +130,14 @@ int compareContents(ComparedPair& pair, const char* source, const char* target) 
 
 int verifyFile(const char* source, const char* target) {
     ComparedPair pair{};
-    pair.source = openForCompare(source, 1, 2);
+    // A link where the target file should be is compared as what it is, never
+    // as the file it leads to; a source is read as the system gives it.
+    pair.source = openForCompare(source, kOpenFlags, 1, 2);
     if (pair.source == INVALID_HANDLE_VALUE) {
         writeDebugTrace(3);
         return reportOpenFailure(GetLastError(), source, target, true);
     }
-    pair.target = openForCompare(target, 4, 5);
+    pair.target = openForCompare(target, kOpenFlags | FILE_FLAG_OPEN_REPARSE_POINT, 4, 5);
     if (pair.target == INVALID_HANDLE_VALUE) {
         writeDebugTrace(6);
         DWORD code = GetLastError();
