@@ -38,6 +38,10 @@ TempFolder::~TempFolder() { removeTree(path_); }
 bool removeTree(const std::string& path) {
     DWORD attrs = GetFileAttributesA(path.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) return true;
+    // A junction or link to a folder goes itself, neither entered nor changed:
+    // what it leads to is none of ours.
+    const DWORD folderLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((attrs & folderLink) == folderLink) return RemoveDirectoryA(path.c_str()) != 0;
     // Read-only entries made by a test must not stop the clean-up.
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != 0;
