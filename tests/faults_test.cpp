@@ -4,6 +4,7 @@
 // process, so that the faults reach the program's own calls.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -55,9 +56,14 @@ protected:
 
     // One whole run with the log, asking nothing; the run entry's result.
     int run(std::vector<std::string> extra = {}) {
+        std::vector<std::string> all = {source, target, logPath, "-nowarn"};
+        all.insert(all.end(), extra.begin(), extra.end());
+        return runWith(all);
+    }
+    int runWith(const std::vector<std::string>& given) {
         resetRunState();
-        arguments = {"kaz", source, target, logPath, "-nowarn"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        arguments = {"kaz"};
+        arguments.insert(arguments.end(), given.begin(), given.end());
         argv.clear();
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
@@ -189,7 +195,11 @@ TEST_F(FaultRunTest, SourceThatCannotBeOpenedIsAnExceptionNotABusyFile) {
     EXPECT_TRUE(contains(text, ": KAZ - Error opening file  ERROR_ACCESS_DENIED(5)\r\n: " +
                                    pair("a.txt")))
         << text;
-    EXPECT_TRUE(contains(text, ":None - Source and Target synchronized.\r\n")) << text;
+    // Not busy, but still to be copied: the recopy list names it for a replay.
+    EXPECT_FALSE(contains(text, ":None - Source and Target synchronized.")) << text;
+    EXPECT_TRUE(contains(text, ":-------- File Recopy List --------\r\n: Due to error 5 - "
+                               "ERROR_ACCESS_DENIED\r\nCOPY " + pair("a.txt")))
+        << text;
 }
 
 TEST_F(FaultRunTest, TargetThatCannotBeCreatedLeavesTheSourceAndTheRestAlone) {
@@ -201,8 +211,7 @@ TEST_F(FaultRunTest, TargetThatCannotBeCreatedLeavesTheSourceAndTheRestAlone) {
     EXPECT_EQ(readFile(source / "a.txt"), "alpha\n");
     EXPECT_EQ(readFile(target / "z.txt"), "zulu\n");
     expectCompleteLog();
-    // What stood in the way is removed first; that removal's error is reported.
-    EXPECT_TRUE(contains(log(), ": KAZ - Unable to delete old file  ERROR_FILE_NOT_FOUND(2)\r\n: " +
+    EXPECT_TRUE(contains(log(), ": KAZ - Unable to create target file  ERROR_ACCESS_DENIED(5)\r\n: " +
                                     pair("a.txt")))
         << log();
 }
@@ -419,6 +428,110 @@ TEST_F(FaultRunDeathTest, LogThatCannotBeWrittenEndsTheRunWithWhatItHad) {
         }
     }
     EXPECT_EQ(readFile(target / "big.bin"), bigContent());
+}
+
+// ---- Replacing an old copy ----
+
+// Files of the folder whose names a copy in progress uses.
+std::vector<std::string> leftovers(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind(".~kaz~", 0) == 0) names.push_back(name);
+    }
+    return names;
+}
+
+// A changed source whose copy fails part way: the last good copy stays
+// whole, nothing half-written is left beside it, the log says that the two
+// are not synchronized, and replaying the log finishes the job.
+class FailedReplacementTest : public FaultRunTest, public testing::WithParamInterface<bool> {
+protected:
+    std::string changedContent() const { return std::string(kBigSize + 5000, 'N'); }
+    void changeBig() {
+        writeFile(source / "big.bin", changedContent());
+        std::filesystem::last_write_time(source / "big.bin",
+                                         std::filesystem::last_write_time(source / "big.bin") +
+                                             std::chrono::seconds(10));
+    }
+};
+
+TEST_P(FailedReplacementTest, OldCopyStaysAndTheReplayFinishes) {
+    mirrorFirst();
+    changeBig();
+    refuseCopyOffload();
+    bool diskFull = GetParam();
+    int id = diskFull ? faults::arm(Fault(Call::WriteFile, ERROR_DISK_FULL)
+                                        .onPath(".~kaz~")
+                                        .skip(1)
+                                        .moving(1000))
+                      : faults::arm(Fault(Call::ReadFile, ERROR_IO_DEVICE)
+                                        .onExactPath((source / "big.bin").string())
+                                        .skip(1));
+    ASSERT_EQ(run(), kRunIncomplete);
+    EXPECT_EQ(faults::firings(id), 1);
+    EXPECT_EQ(readFile(target / "big.bin"), bigContent());
+    EXPECT_TRUE(leftovers(target).empty());
+    std::string text = log();
+    EXPECT_FALSE(contains(text, ":None - Source and Target synchronized.")) << text;
+    EXPECT_TRUE(contains(text, "\r\nCOPY " + pair("big.bin"))) << text;
+
+    faults::disarmAll();
+    std::string replayLog = dir / "replay.log";
+    ASSERT_EQ(runWith({"@" + logPath, replayLog, "-nowarn"}), 0);
+    EXPECT_EQ(readFile(target / "big.bin"), changedContent());
+    EXPECT_TRUE(contains(readFile(replayLog), ":None - Source and Target synchronized."));
+}
+
+INSTANTIATE_TEST_SUITE_P(DiskFullAndReadError, FailedReplacementTest, testing::Bool());
+
+TEST_F(FaultRunTest, NewFilesAreWrittenInPlaceAndChangedOnesRenamedOverTheOld) {
+    int moves = faults::arm(Fault(Call::MoveFile, 0).onPath(target.string()).always());
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(faults::firings(moves), 0);
+    EXPECT_EQ(readFile(target / "big.bin"), bigContent());
+
+    writeFile(source / "a.txt", "ALPHA, longer\n");
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(faults::firings(moves), 1);
+    EXPECT_EQ(readFile(target / "a.txt"), "ALPHA, longer\n");
+    EXPECT_TRUE(leftovers(target).empty());
+}
+
+TEST_F(FaultRunTest, WhatAKilledRunLeftHalfWrittenIsRemovedSilently) {
+    mirrorFirst();
+    writeFile(target / ".~kaz~0badf00d", "half a copy");
+    writeFile(target / "sub/.~kaz~12345678", "another half");
+    ASSERT_EQ(run(), 0);
+    EXPECT_TRUE(leftovers(target).empty());
+    EXPECT_TRUE(leftovers(target / "sub").empty());
+    std::string text = log();
+    EXPECT_FALSE(contains(text, ".~kaz~")) << text;
+    EXPECT_TRUE(contains(text, ": Total files deleted:          0\r\n")) << text;
+    // A source file of such a name is a user's file like any other.
+    writeFile(source / ".~kaz~mine", "mine");
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(readFile(target / ".~kaz~mine"), "mine");
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(readFile(target / ".~kaz~mine"), "mine");
+}
+
+// A verify run copies the files it found busy; they were not verified.
+TEST_F(FaultRunTest, BusySourceCopiedByAVerifyRunIsNotCountedAsVerified) {
+    mirrorFirst();
+    writeFile(target / "a.txt", "ALPHA\n");
+    // Every open of the verify fails as busy; the retry pass then gets it.
+    int id = faults::arm(Fault(Call::CreateFile, ERROR_SHARING_VIOLATION)
+                             .onExactPath((source / "a.txt").string())
+                             .repeat(3));
+    ASSERT_EQ(run({"-verify", "-busywaittime=5"}), kRunIncomplete);
+    EXPECT_EQ(faults::firings(id), 3);
+    EXPECT_EQ(readFile(target / "a.txt"), "alpha\n");
+    std::string text = log();
+    EXPECT_TRUE(contains(text, ": KAZ - Copied, not verified\r\n: " + pair("a.txt"))) << text;
+    EXPECT_FALSE(contains(text, "\n" + pair("a.txt"))) << text;
+    EXPECT_TRUE(contains(text, ": Total files copied, not verified:1\r\n")) << text;
+    EXPECT_FALSE(contains(text, ":None - Source and Target synchronized.")) << text;
 }
 
 // ---- A source that goes away ----

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -351,6 +352,52 @@ TEST_F(HostileTest, RunLogInsideEitherTreeIsLeftToTheRun) {
     text = readFile(target + "/gone/run.log");
     EXPECT_NE(text.find(": KAZ - Error deleting directory " + target + "/gone"), std::string::npos)
         << text;
+}
+
+// The names beginning ".~kaz~" in a folder: a replacement under way.
+std::vector<std::string> replacementsIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind(".~kaz~", 0) == 0) names.push_back(name);
+    }
+    return names;
+}
+
+// Stopped while it replaces a changed file, by SIGTERM or by SIGKILL, a run
+// leaves the old copy or the new complete one under the target's name, never
+// a part of one; the next run finishes the job and clears what was left.
+TEST_F(HostileTest, StoppedWhileReplacingLeavesTheOldCopyOrTheNewOne) {
+    const std::string oldContent(4 << 20, 'o'), newContent((4 << 20) + 1, 'n');
+    for (int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        shell("rm -rf " + shellQuoted(source) + " " + shellQuoted(target));
+        makeFolder(source);
+        writeFile(source + "/big", oldContent);
+        ASSERT_EQ(mirror().exitCode, 0);
+        writeFile(source + "/big", newContent);
+
+        KazProcess kaz({source, target, log, "-nowarn", "-delaytarget=20"});
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (replacementsIn(target).empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_FALSE(replacementsIn(target).empty()) << "the replacement never started";
+        kaz.signal(signal);
+        RunResult stopped = kaz.wait();
+        EXPECT_NE(stopped.exitCode, 0);
+        std::string content = readFile(target + "/big");
+        EXPECT_TRUE(content == oldContent || content == newContent) << content.size();
+        if (signal == SIGTERM) {
+            EXPECT_EQ(stopped.exitCode, 1);
+            EXPECT_TRUE(replacementsIn(target).empty());
+        }
+
+        RunResult next = mirror();
+        ASSERT_EQ(next.exitCode, 0) << next.err;
+        EXPECT_EQ(readFile(target + "/big"), newContent);
+        EXPECT_TRUE(replacementsIn(target).empty());
+        EXPECT_EQ(readFile(log).find(".~kaz~"), std::string::npos);
+    }
 }
 
 TEST_F(HostileTest, TrialRunLogStaysAListWhenAStaleNameHoldsALineBreak) {

@@ -71,6 +71,9 @@ void writeStorageEstimates(const char* x) {
 void writeBusyLines(const char* y) {
     writeLine(": Total busy source opens:", y, "      ", runState.busySourceOpens);
     writeLine(": Total busy target opens:", y, "      ", runState.busyTargetOpens);
+    // A verify run copies what it found busy: those files were not verified.
+    if (runState.copiedNotVerified > 0)
+        writeLine(": Total files copied, not verified:", "", "", runState.copiedNotVerified);
 }
 
 void writeTreeStatistics(const char* x, const char* y, const std::string& perMinute) {
@@ -113,13 +116,7 @@ void writeReplayStatistics(const char* x, const char* y, const std::string& perM
     writeLog3(": MB/minute:                    ", perMinute.c_str(), "\r\n");
 }
 
-void writeRecopyList() {
-    const EntryList& list = runState.busyList;
-    if (list.count == 0) {
-        writeLog(":None - Source and Target synchronized.\r\n");
-        return;
-    }
-    writeLog(":-------- File Recopy List --------\r\n");
+void writeRecopyEntries(const EntryList& list) {
     for (int32_t i = 0; i < list.count; ++i) {
         const ListEntry& entry = list.entries[i];
         writeLog(": Due to error ");
@@ -131,6 +128,26 @@ void writeRecopyList() {
         }
         writeLogEntry("COPY ", entry.firstName, entry.secondName);
     }
+}
+
+// The files still to copy: those left busy, then those whose copy failed
+// otherwise, so that a replay of the log finishes the job. Synchronized is
+// said only of a run in which nothing failed.
+void writeRecopyList() {
+    const EntryList& busy = runState.busyList;
+    const EntryList& failed = runState.recopyList;
+    if (busy.count == 0 && failed.count == 0) {
+        if (runState.exceptionList.count == 0 && runState.copiedNotVerified == 0) {
+            writeLog(":None - Source and Target synchronized.\r\n");
+        } else {
+            writeLog(":None to copy again - Source and Target not synchronized, see the "
+                     "exceptions.\r\n");
+        }
+        return;
+    }
+    writeLog(":-------- File Recopy List --------\r\n");
+    writeRecopyEntries(busy);
+    writeRecopyEntries(failed);
     writeLog(":-------- End of File Recopy List --------\r\n");
 }
 

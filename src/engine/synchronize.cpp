@@ -86,19 +86,31 @@ bool upToDate(const WIN32_FIND_DATAA& source, const WIN32_FIND_DATAA& target) {
            source.nFileSizeLow == target.nFileSizeLow;
 }
 
-// Decides about one target entry: keep it, count it as up to date, or remove it.
+// What a killed run left half-written goes without a word: it was never a
+// user's file.
+void removeLeftover(const char* path) {
+    if (!runState.trialRun) DeleteFileA(path);
+}
+
+// Decides about one target entry: keep it, count it as up to date, or remove
+// it. A changed file stays until its new copy is complete and takes its
+// place, so that a copy that fails leaves the last good one.
 void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources,
                         SearchPattern& targetPath) {
     auto found = sources.find(target.cFileName);
     if (found != sources.end()) {
         WIN32_FIND_DATAA& source = entryAt(found->second);
         if (isFolder(source) && isFolder(target)) return;
-        if (!isFolder(source) && !isFolder(target) && upToDate(source, target)) {
+        if (!isFolder(source) && !isFolder(target)) {
+            if (!upToDate(source, target)) return;
             ++runState.virtualFilesProcessed;
             addBytes(runState.virtualBytesCopied, source.nFileSizeHigh, source.nFileSizeLow);
             source.cFileName[0] = '\0';
             return;
         }
+    } else if (!isFolder(target) && isReplacementName(target.cFileName)) {
+        removeLeftover(targetPath.withName(target.cFileName));
+        return;
     }
     removeTargetEntry(targetPath.withName(target.cFileName), target);
 }

@@ -113,6 +113,7 @@ struct BY_HANDLE_FILE_INFORMATION {
 // The name itself is opened, never what a link or junction there leads to
 // (the POSIX build never follows a final link anyway).
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
 
 #define MB_OK 0x00000000u
 #define MB_YESNO 0x00000004u
@@ -187,6 +188,9 @@ DWORD GetFileAttributesA(LPCSTR name);
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
 BOOL DeleteFileA(LPCSTR name);
 BOOL MoveFileA(LPCSTR from, LPCSTR to);
+// Only MOVEFILE_REPLACE_EXISTING is known: the move then takes the place of
+// whatever file or link has the new name, in one step.
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 BOOL CreateDirectoryA(LPCSTR name, LPVOID security);
 BOOL RemoveDirectoryA(LPCSTR name);
 

@@ -41,6 +41,7 @@ RunState::RunState() { std::memset(logBuffer, 0, sizeof logBuffer); }
 RunState::~RunState() {
     destroyList(exceptionList);
     destroyList(busyList);
+    destroyList(recopyList);
     for (int32_t i = 0; i < excludeCount; ++i) heapFree(excludeFilters[i]);
     heapFree(excludeFilters);
     heapFree(entryTable);

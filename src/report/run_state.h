@@ -100,6 +100,11 @@ struct RunState {
 
     EntryList exceptionList;
     EntryList busyList;
+    // Pairs whose copy failed for another reason than a busy source: the
+    // recopy list names them with the busy files, for a replay to finish.
+    EntryList recopyList;
+    // Busy files that the retry pass of a verify run copied instead.
+    int32_t copiedNotVerified = 0;
 
     // Puts the settings block back to all zero, as the parser does first.
     void clearSettings();

@@ -51,7 +51,8 @@ int takeArguments(const char* commandLine, TextBuffer& commandText) {
 constexpr int kRunIncomplete = 2;
 
 bool leftWorkUndone() {
-    return runState.exceptionList.count > 0 || runState.busyList.count > 0;
+    return runState.exceptionList.count > 0 || runState.busyList.count > 0 ||
+           runState.copiedNotVerified > 0;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "transfer/file_copy.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "engine/folder_maker.h"
 #include "engine/path_checks.h"
@@ -30,6 +32,8 @@ constexpr DWORD kSourceFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL
 // structures, open failed, insufficient buffer, busy drive, path busy, busy,
 // locked, cannot open.
 constexpr DWORD kBusyErrors[] = {4, 8, 14, 32, 33, 36, 54, 70, 84, 110, 122, 142, 148, 170, 212, 1011};
+
+constexpr char kReplacementPrefix[] = ".~kaz~";
 
 // ERROR_INVALID_NAME: the exception entry of a pair that the log cannot hold
 // as a list line.
@@ -120,50 +124,105 @@ HANDLE openSource(const char* source, bool& sharedForWriting) {
                         kSourceFlags | FILE_FLAG_BACKUP_SEMANTICS);
 }
 
+void reportCopyFailure(const char* message, DWORD code, int32_t messageIndex, const char* source,
+                       const char* target);
+
 // A source that cannot be opened waits for the retry pass when it is in use,
 // and is reported otherwise.
 void handleSourceOpenFailure(const char* source, const char* target) {
     writeDebugTrace(12);
     DWORD code = GetLastError();
     if (isBusyError(code) && addBusyFile(source, target, code)) return;
-    reportError("Error opening file", code, 0, source, target);
+    reportCopyFailure("Error opening file", code, 0, source, target);
     ++runState.busySourceOpens;
 }
 
-// Creates the target, making its folder or removing what stands in the way.
-// Returns the open target, or INVALID_HANDLE_VALUE after the failure was dealt
-// with; `replaced` tells that an existing file was overwritten.
-HANDLE createTarget(const char* source, const char* target, DWORD attributes, bool& replaced) {
+// A failed copy is an exception, and its pair goes into the recopy list so
+// that a replay of the log finishes the job.
+void reportCopyFailure(const char* message, DWORD code, int32_t messageIndex, const char* source,
+                       const char* target) {
+    reportError(message, code, messageIndex, source, target);
+    addEntry(runState.recopyList, source, target, code, messageIndex);
+}
+
+// A copy under way.
+struct CopyJob {
+    const char* source = nullptr;
+    const char* target = nullptr;
+    HANDLE from = INVALID_HANDLE_VALUE;
+    HANDLE to = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool sharedForWriting = false;
+    // The name being written: the target itself when there was none, else a
+    // name beside it, so that the old copy stays whole until the new one is
+    // complete and takes its place in one rename.
+    std::string written;
+    bool replacing = false;
+    uint64_t copiedTotal = 0;
+};
+
+DWORD createAttributes(const CopyJob& job) {
+    return job.info.dwFileAttributes & kCreateAttributes;
+}
+
+HANDLE createNew(const char* name, DWORD attributes) {
+    return CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+}
+
+// Another program that holds the old copy open without sharing it keeps
+// it: a restore never pulls a file away from under its user.
+bool oldCopyInUse(const CopyJob& job) {
+    HANDLE old = CreateFileA(job.target, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    if (old != INVALID_HANDLE_VALUE) {
+        CloseHandle(old);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+void reportOldCopyInUse(const CopyJob& job) {
+    reportCopyFailure("Sharing violation on old file", ERROR_SHARING_VIOLATION, 0, job.source,
+                      job.target);
+}
+
+bool createReplacement(CopyJob& job) {
+    if (oldCopyInUse(job)) {
+        reportOldCopyInUse(job);
+        return false;
+    }
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        job.written = replacementNameFor(job.target, attempt);
+        job.to = createNew(job.written.c_str(), createAttributes(job));
+        if (job.to != INVALID_HANDLE_VALUE) {
+            job.replacing = true;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    reportCopyFailure("Unable to create target file", GetLastError(), 0, job.source, job.target);
+    return false;
+}
+
+// Opens what the copy writes to, making the target's folder when it is
+// missing; false after the failure was dealt with.
+bool createTarget(CopyJob& job) {
     for (;;) {
         waitFor(runState.delayOpen);
-        HANDLE file =
-            CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+        job.to = createNew(job.target, createAttributes(job));
+        if (job.to != INVALID_HANDLE_VALUE) {
+            job.written = job.target;
+            return true;
+        }
         DWORD code = GetLastError();
-        if (file != INVALID_HANDLE_VALUE) {
-            replaced = code == ERROR_ALREADY_EXISTS;
-            return file;
-        }
-        if (code == ERROR_SHARING_VIOLATION) {
-            reportError("Sharing violation on old file", code, 0, source, target);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (code == ERROR_PATH_NOT_FOUND) {
-            if (makeTargetFolder(source, target, nullptr)) continue;
-            // Said aloud: a file left out in silence would pass for copied.
-            reportError("Unable to create target folder", code, 0, source, target);
-            return INVALID_HANDLE_VALUE;
-        }
-        // Whatever is in the way (a read-only file, a link) goes.
-        if (runState.verbose) {
-            writeLog(": Removing ");
-            writeLogName(target);
-            writeLog("\r\n");
-        }
-        SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileA(target)) {
-            reportError("Unable to delete old file", GetLastError(), 0, source, target);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return createReplacement(job);
+        if (code == ERROR_PATH_NOT_FOUND && makeTargetFolder(job.source, job.target, nullptr))
+            continue;
+        // Said aloud: a file left out in silence would pass for copied.
+        reportCopyFailure(code == ERROR_PATH_NOT_FOUND ? "Unable to create target folder"
+                                                       : "Unable to create target file",
+                          code, 0, job.source, job.target);
+        return false;
     }
 }
 
@@ -175,6 +234,7 @@ void restoreSourceAccessTime(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info
 
 void reportWriteFailure(const char* source, const char* target, DWORD code) {
     addException(source, target, code, 0);
+    addEntry(runState.recopyList, source, target, code, 0);
     writeLog(": KAZ - Error writing ");
     writeLogName(target);
     writeLog(".\r\n");
@@ -196,11 +256,11 @@ bool sameVersion(const BY_HANDLE_FILE_INFORMATION& before,
 
 // A source that changed while it was copied leaves no copy behind that
 // looks up to date; the retry pass copies a settled version.
-void treatAsBusy(const char* source, const char* target, const SavedCounters& saved) {
-    DeleteFileA(target);
+void treatAsBusy(const CopyJob& job, const SavedCounters& saved) {
+    DeleteFileA(job.written.c_str());
     saved.restore();
-    if (addBusyFile(source, target, ERROR_SHARING_VIOLATION)) return;
-    reportError("Error opening file", ERROR_SHARING_VIOLATION, 0, source, target);
+    if (addBusyFile(job.source, job.target, ERROR_SHARING_VIOLATION)) return;
+    reportCopyFailure("Error opening file", ERROR_SHARING_VIOLATION, 0, job.source, job.target);
     ++runState.busySourceOpens;
 }
 
@@ -226,52 +286,32 @@ void compareCopy(const char* source, const char* target, const SavedCounters& sa
     if (equal) return;
     saved.restore();
     addEntry(runState.exceptionList, source, target, 0, kVerifyError);
+    addEntry(runState.recopyList, source, target, 0, kVerifyError);
 }
 
-void copyForReal(const char* source, const char* target) {
-    waitFor(runState.delayOpen);
-    bool sharedForWriting = false;
-    HANDLE from = openSource(source, sharedForWriting);
-    if (from == INVALID_HANDLE_VALUE) {
-        handleSourceOpenFailure(source, target);
-        return;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    lookupFileInfo(info, source);
+// Every way out of the copy that does not complete it: the counters go
+// back, the files are closed, and what was written goes, so that the old
+// copy (if any) stays as it was. It comes before the report: a log that
+// cannot take the report ends the run, and must not leave a partial file
+// behind.
+void abandon(CopyJob& job, const SavedCounters& saved) {
+    saved.restore();
+    restoreSourceAccessTime(job.from, job.info);
+    CloseHandle(job.from);
+    CloseHandle(job.to);
+    DeleteFileA(job.written.c_str());
+}
 
-    bool replaced = false;
-    HANDLE to = createTarget(source, target, info.dwFileAttributes & kCreateAttributes, replaced);
-    if (to == INVALID_HANDLE_VALUE) {
-        CloseHandle(from);
-        return;
-    }
-    if (replaced) ++runState.totalFilesDeleted;
-    ++runState.filesCreated;
-
-    const SavedCounters saved;
-    setShownSource(source);
-    setShownTarget(target);
-
-    // Every way out of the loop below that does not complete the copy. It
-    // comes before the report: a log that cannot take the report ends the
-    // run, and must not leave a partial target behind that looks like a copy.
-    auto abandon = [&]() {
-        saved.restore();
-        restoreSourceAccessTime(from, info);
-        CloseHandle(from);
-        CloseHandle(to);
-        DeleteFileA(target);
-    };
-
+// Moves the contents block by block; false after a failure was dealt with.
+// Blocks go through the kernel's copy offload while it serves this pair;
+// from its first refusal on, plain reads and writes carry on, and they also
+// finish (or report the failure of) the block it left.
+bool transferContents(CopyJob& job, const SavedCounters& saved) {
     char* buffer = runState.transferBuffer1;
-    // Blocks go through the kernel's copy offload while it serves this pair;
-    // from its first refusal on, plain reads and writes carry on, and they
-    // also finish (or report the failure of) the block it left.
     bool offload = true;
-    uint64_t copiedTotal = 0;
     for (;;) {
         if (checkCancel()) {
-            abandon();
+            abandon(job, saved);
             fatalMessage(1, "Program terminated due to Cancel");
         }
         waitFor(runState.delaySource);
@@ -279,75 +319,158 @@ void copyForReal(const char* source, const char* target) {
         const bool triedOffload = offload;
         if (offload) {
             waitFor(runState.delayTarget);
-            offload = platform::copyFileRange(from, to, kBlockSize, &count) != FALSE;
+            offload = platform::copyFileRange(job.from, job.to, kBlockSize, &count) != FALSE;
         }
         if (!offload) {
             DWORD read = 0;
-            if (!ReadFile(from, buffer, kBlockSize - count, &read, nullptr)) {
+            if (!ReadFile(job.from, buffer, kBlockSize - count, &read, nullptr)) {
                 DWORD code = GetLastError();
-                abandon();
-                reportError("Error reading file", code, 0, source, target);
-                return;
+                abandon(job, saved);
+                reportCopyFailure("Error reading file", code, 0, job.source, job.target);
+                return false;
             }
             if (read == 0 && count == 0) break;
             if (!triedOffload) waitFor(runState.delayTarget);
             DWORD written = 0;
             SetLastError(ERROR_SUCCESS);
-            if (!WriteFile(to, buffer, read, &written, nullptr) || written < read) {
+            if (!WriteFile(job.to, buffer, read, &written, nullptr) || written < read) {
                 DWORD code = GetLastError();
-                abandon();
-                reportWriteFailure(source, target, code);
-                return;
+                abandon(job, saved);
+                reportWriteFailure(job.source, job.target, code);
+                return false;
             }
             count += read;
         }
         if (count == 0) break;
-        copiedTotal += count;
+        job.copiedTotal += count;
         addBytes(runState.bytesCopied, 0, count);
         addBytes(runState.virtualBytesCopied, 0, count);
         // Cancel is checked at the top of the loop, where the copy can tidy up.
         refreshProgressDisplay();
         if (count < kBlockSize) break;
     }
+    return true;
+}
 
-    restoreSourceAccessTime(from, info);
-    SetFileTime(to, &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime);
-    CloseHandle(from);
-    // The close can be the first to say that written data did not arrive.
-    if (!CloseHandle(to)) {
+// Closes both files, the written one with the source's times; false after a
+// failure was dealt with. The close can be the first to say that written
+// data did not arrive; a source that changed meanwhile waits for the retry.
+bool closeAndCheck(CopyJob& job, const SavedCounters& saved) {
+    restoreSourceAccessTime(job.from, job.info);
+    SetFileTime(job.to, &job.info.ftCreationTime, &job.info.ftLastAccessTime,
+                &job.info.ftLastWriteTime);
+    CloseHandle(job.from);
+    if (!CloseHandle(job.to)) {
         DWORD code = GetLastError();
         saved.restore();
-        DeleteFileA(target);
-        reportWriteFailure(source, target, code);
-        return;
+        DeleteFileA(job.written.c_str());
+        reportWriteFailure(job.source, job.target, code);
+        return false;
     }
-
     BY_HANDLE_FILE_INFORMATION after;
-    lookupFileInfo(after, source);
+    lookupFileInfo(after, job.source);
     // A read that came back short before the size the source still has is
     // no end of file: the copy is incomplete, whatever the read said.
-    if (!sameVersion(info, after) || copiedTotal < fileSize(info)) {
-        treatAsBusy(source, target, saved);
+    if (!sameVersion(job.info, after) || job.copiedTotal < fileSize(job.info)) {
+        treatAsBusy(job, saved);
+        return false;
+    }
+    return true;
+}
+
+// The complete new copy takes the old one's place. A read-only old copy is
+// made writable first where the system refuses to replace it otherwise.
+bool replaceOldCopy(const CopyJob& job, const SavedCounters& saved) {
+    const char* written = job.written.c_str();
+    if (MoveFileExA(written, job.target, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() == ERROR_ACCESS_DENIED &&
+        SetFileAttributesA(job.target, FILE_ATTRIBUTE_NORMAL) &&
+        MoveFileExA(written, job.target, MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DWORD code = GetLastError();
+    DeleteFileA(written);
+    saved.restore();
+    if (code == ERROR_SHARING_VIOLATION) {
+        reportOldCopyInUse(job);
+    } else {
+        reportCopyFailure("Unable to replace old file", code, 0, job.source, job.target);
+    }
+    return false;
+}
+
+// A verify run copies the files it found busy; those were not verified, and
+// the log and the exit status say so.
+void noteCopiedNotVerified(const char* source, const char* target) {
+    ++runState.copiedNotVerified;
+    writeLog(": KAZ - Copied, not verified\r\n");
+    writeLog(": ");
+    writeLogPair(source, target);
+    writeLog("\r\n");
+}
+
+// The owner comes first: a set-user-ID bit given before it would make the
+// copy, for a moment, a set-user-ID file of the wrong owner.
+void finishCopy(const CopyJob& job, const SavedCounters& saved) {
+    const char* written = job.written.c_str();
+    platform::copyOwner(job.source, written);
+    if (job.info.dwFileAttributes != createAttributes(job))
+        SetFileAttributesA(written, job.info.dwFileAttributes);
+    if (job.replacing) {
+        if (!replaceOldCopy(job, saved)) return;
+        ++runState.totalFilesDeleted;
+    }
+    addStorageEstimates(job.info.nFileSizeHigh, job.info.nFileSizeLow);
+    if (job.sharedForWriting) {
+        compareCopy(job.source, job.target, saved);
         return;
     }
-
-    // The owner comes first: a set-user-ID bit given before it would make the
-    // copy, for a moment, a set-user-ID file of the wrong owner.
-    platform::copyOwner(source, target);
-    if (info.dwFileAttributes != (info.dwFileAttributes & kCreateAttributes))
-        SetFileAttributesA(target, info.dwFileAttributes);
-    addStorageEstimates(info.nFileSizeHigh, info.nFileSizeLow);
-
-    if (sharedForWriting) {
-        compareCopy(source, target, saved);
-        return;
+    if (runState.verify) {
+        noteCopiedNotVerified(job.source, job.target);
+    } else {
+        writeCopyListLine(job.source, job.target);
     }
-    writeCopyListLine(source, target);
     countCopiedFile();
     refreshProgress();
 }
 
+void copyForReal(const char* source, const char* target) {
+    waitFor(runState.delayOpen);
+    CopyJob job;
+    job.source = source;
+    job.target = target;
+    job.from = openSource(source, job.sharedForWriting);
+    if (job.from == INVALID_HANDLE_VALUE) {
+        handleSourceOpenFailure(source, target);
+        return;
+    }
+    lookupFileInfo(job.info, source);
+    if (!createTarget(job)) {
+        CloseHandle(job.from);
+        return;
+    }
+    ++runState.filesCreated;
+    const SavedCounters saved;
+    setShownSource(source);
+    setShownTarget(target);
+    if (transferContents(job, saved) && closeAndCheck(job, saved)) finishCopy(job, saved);
+}
+
 }  // namespace
+
+std::string replacementNameFor(const char* target, unsigned attempt) {
+    static unsigned made = 0;
+    std::string name(target);
+    size_t cut = name.rfind(platform::kPathSeparator);
+    name.erase(cut == std::string::npos ? 0 : cut + 1);
+    char tail[16];
+    unsigned mixed = (timeGetTime() ^ (++made * 2654435761u)) + attempt * 40503u;
+    std::snprintf(tail, sizeof tail, "%08x", mixed);
+    return name + kReplacementPrefix + tail;
+}
+
+bool isReplacementName(const char* name) {
+    return std::strncmp(name, kReplacementPrefix, sizeof kReplacementPrefix - 1) == 0;
+}
 
 bool isBusyError(DWORD code) {
     for (DWORD busy : kBusyErrors) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/windows_api.h"
 
@@ -13,3 +14,12 @@ void reportError(const char* message, DWORD code, int32_t messageIndex, const ch
 void writeCopyListLine(const char* source, const char* target);
 // The open errors that mean "in use elsewhere, try again later".
 bool isBusyError(DWORD code);
+
+// The name a copy that replaces an old one is written under until it is
+// complete: beside the target, so that the final rename stays within one file
+// system, short, so that it fits whatever the target's own name, and with a
+// beginning that no user's file is likely to have. `attempt` varies it.
+std::string replacementNameFor(const char* target, unsigned attempt);
+// Whether a name is one of those: a run that was killed may have left it,
+// and the next run removes it without counting it as a user's file.
+bool isReplacementName(const char* name);

@@ -36,7 +36,9 @@ struct Anchor {
 };
 
 std::mutex anchorsLock;
-std::vector<Anchor> anchors;  // guarded by anchorsLock
+// Guarded by anchorsLock. Never destroyed: a worker that is still unwinding
+// its anchors while the process exits must find them.
+std::vector<Anchor>& anchors = *new std::vector<Anchor>;
 int nextAnchorId = 1;
 std::atomic<uint64_t> lookupGeneration{1};
 

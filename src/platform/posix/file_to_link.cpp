@@ -66,11 +66,13 @@ std::string folderPrefix(const std::string& path) {
 }
 
 // A short unused name beside `path`, so it stays in the same file system and
-// within the name length limit whatever the file's own name.
+// within the name length limit whatever the file's own name. It begins like
+// the names of replacements under way, which a later run removes when a
+// killed run left one behind.
 bool makeLinkBeside(const NameAt& at, const std::string& text, std::string& temporary) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folderPrefix(at.name) + ".kaz-link-" + std::to_string(getpid()) + "-" +
+        temporary = folderPrefix(at.name) + ".~kaz~link-" + std::to_string(getpid()) + "-" +
                     std::to_string(counter++);
         if (symlinkat(text.c_str(), at.folder, temporary.c_str()) == 0) return true;
         if (errno != EEXIST) return false;

@@ -63,6 +63,20 @@ BOOL MoveFileA(LPCSTR from, LPCSTR to) {
     return TRUE;
 }
 
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return MoveFileA(from, to);
+    if (Injection fault = injectedFault(Call::MoveFile, from, to); fault.fails())
+        return failWithCode(fault.code);
+    if (from == nullptr || to == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
+    NameAt source, target;
+    if (!locate(from, source)) return failAt(source, errno, from);
+    if (!locate(to, target)) return failAt(target, errno, to);
+    if (renameat(source.folder, source.c_name(), target.folder, target.c_name()) != 0)
+        return failRename(errno, source, from);
+    forgetLookups();
+    return TRUE;
+}
+
 // Only a folder can be missing on the way to a new folder.
 BOOL CreateDirectoryA(LPCSTR name, LPVOID) {
     if (Injection fault = injectedFault(Call::CreateDirectory, name); fault.fails())
