@@ -136,3 +136,26 @@ TEST_F(WindowsFolderLinks, OnlyAnAnchoredLinkMayBeEntered) {
     }
     EXPECT_FALSE(platform::mayEnterFolder((folder() + "\\link").c_str()));
 }
+
+TEST_F(WindowsFolderLinks, VerifyComparesNothingThroughATargetLink) {
+    // The folder the link leads to holds what the source holds: compared
+    // through the link, it would pass for a verified copy.
+    writeFile(source + "\\sub\\same.txt", "same\r\n");
+    writeFile(outside + "\\same.txt", "same\r\n");
+    writeFile(source + "\\top.txt", "top\r\n");
+    writeFile(target + "\\top.txt", "top\r\n");
+    MAKE_FOLDER_LINK(link, target + "\\sub", outside);
+
+    EXPECT_EQ(mirror({"/verify"}), 2);
+    std::string text = logText();
+    std::string verified = between(text, ":-------- File Verify List --------\r\n",
+                                   ":-------- End of File Verify List");
+    EXPECT_NE(verified.find(source + "\\top.txt " + target + "\\top.txt\r\n"), std::string::npos)
+        << text;
+    EXPECT_EQ(verified.find("same.txt"), std::string::npos) << text;
+    EXPECT_NE(text.find(": KAZ - Error listing target folder  ERROR_BAD_PATHNAME(161)\r\n: " +
+                        source + "\\sub " + target + "\\sub\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(readFile(outside + "\\same.txt"), "same\r\n");
+}
