@@ -153,6 +153,41 @@ TEST_F(MirrorTest, SecondRunCopiesNothingAndChangesAreReplaced) {
     expectIdentical(source, target);
 }
 
+// A change that keeps the size, and a change of the time alone, are
+// changes: the next run carries each of them.
+TEST_F(MirrorTest, SameSizeEditAndTimeOnlyChangeAreMirrored) {
+    buildSourceTree(source);
+    ASSERT_EQ(mirror().exitCode, 0);
+    std::string leaf = source + "/docs/deep/deeper/leaf.txt";
+    std::string before = readFile(leaf);
+    std::string edited = before;
+    edited[0] = static_cast<char>(edited[0] == 'X' ? 'Y' : 'X');
+    writeFile(leaf, edited);
+    struct timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (source + "/zero").c_str(), later, 0), 0);
+    ASSERT_EQ(mirror().exitCode, 0);
+    EXPECT_EQ(readFile(target + "/docs/deep/deeper/leaf.txt"), edited);
+    struct stat copy;
+    ASSERT_EQ(::stat((target + "/zero").c_str(), &copy), 0);
+    EXPECT_EQ(copy.st_mtim.tv_sec, 2000000000);
+    expectIdentical(source, target);
+}
+
+// A folder the source lacks goes whole, whatever its entries are called.
+TEST_F(MirrorTest, TargetOnlyFolderWithDotNamesIsRemovedWhole) {
+    buildSourceTree(source);
+    ASSERT_EQ(mirror().exitCode, 0);
+    std::string gone = target + "/gone";
+    makeFolder(gone);
+    makeFolder(gone + "/.config");
+    for (const char* name : {"/.hidden", "/..x", "/.env", "/.config/.env", "/.config/..y"})
+        writeFile(gone + name, name);
+    RunResult r = mirror();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fileExists(gone));
+    expectIdentical(source, target);
+}
+
 TEST_F(MirrorTest, TrialRunChangesNothingOnDisk) {
     buildSourceTree(source);
     buildStaleTarget(target);
