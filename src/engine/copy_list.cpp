@@ -81,6 +81,8 @@ bool isOwnMessageLine(const std::string& line) {
         startsWith(line.c_str(), "DEL ")) {
         return true;
     }
+    // Kept as written, misspelling included: logs and messages are read by
+    // people's scripts.
     static const std::string kNotice = " dissappeared, nothing to copy";
     size_t end = line.find_last_not_of("\r\n");
     return startsWith(line.c_str(), "Source file ") && end != std::string::npos &&

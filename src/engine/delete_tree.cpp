@@ -138,6 +138,8 @@ int deleteTree(const char* folder) {
         return 0;
     }
     if (find == INVALID_HANDLE_VALUE) {
+        // Kept as written, misspelling included: logs and messages are read by
+        // people's scripts.
         addException(folder, ": Directory dissappeared, nothing to copy", 0, 0);
         writeLog(": Directory ");
         writeLogPath(folder);

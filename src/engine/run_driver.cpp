@@ -82,6 +82,8 @@ void writeRunHeader(const char* sourcePattern, const char* targetPattern) {
 }
 
 void confirmRun(const char* sourcePattern, const char* targetPattern) {
+    // Kept as written, misspelling included: logs and messages are read by
+    // people's scripts.
     const char* format =
         runState.verify
             ? "The Source files and (sub)directoriess will be verified with the Target:\n\n"

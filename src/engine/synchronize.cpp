@@ -65,6 +65,8 @@ bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) 
         DWORD code = GetLastError();
         if (root || sourceRootGone()) {
             writeDebugTrace(16);
+            // Kept as written, misspelling included: logs and messages are read by
+            // people's scripts.
             fatalWithCode("MOXEL - Error in source path (", sourceRoot.c_str(), code);
         }
         reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);

@@ -28,6 +28,8 @@ int32_t listSource(SearchPattern& source, const char* targetPattern, int32_t bas
             reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
             return base;
         }
+        // Kept as written, misspelling included: logs and messages are read by
+        // people's scripts.
         fatalWithCode("MOXEL - Error in source path (", source.pattern(), code);
     }
     int32_t top = base;

@@ -16,6 +16,8 @@ void outOfMemory(int32_t byteCount) {
 void assertionFailed(const char* sourceFile, int line) {
     char text[300];
     std::snprintf(text, sizeof text, "Failure at line %d in %s\n", line, sourceFile);
+    // Kept as written, misspelling included: logs and messages are read by
+    // people's scripts.
     MessageBoxA(nullptr, text, "MOXEL", MB_OK);
     ExitThread(1);
 }

@@ -42,6 +42,8 @@ int reportOpenFailure(DWORD code, const char* source, const char* target, bool s
         addException(source, target, 0, sourceSide ? kSourceNotFound : kTargetNotFound);
         writeLog(sourceSide ? ": Source file " : ": Target file ");
         writeLogName(sourceSide ? source : target);
+        // Kept as written, misspelling included: logs and messages are read by
+        // people's scripts.
         writeLog(" dissappeared, nothing to verify\r\n");
         return 1;
     }
