@@ -30,23 +30,27 @@ bool tmuxInstalled() { return std::system("command -v tmux >/dev/null 2>&1") == 
 
 class Tmux {
 public:
-    explicit Tmux(const std::string& folder)
-        : base_("tmux -f /dev/null -L kaz-panel-" + std::to_string(getpid()) + " ") {
-        shellOutput(base_ + "new-session -d -s panel -x 160 -y 40 /bin/sh");
+    explicit Tmux(const std::string& folder, int columns = 160, int rows = 40)
+        : base_("tmux -f /dev/null -L kaz-panel-" + std::to_string(getpid()) + "-" +
+                std::to_string(++made_) + " ") {
+        shellOutput(base_ + "new-session -d -s panel -x " + std::to_string(columns) + " -y " +
+                    std::to_string(rows) + " /bin/sh");
         shellOutput(base_ + "pipe-pane -o -t panel 'cat >> " + folder + "/raw'");
     }
     ~Tmux() { shellOutput(base_ + "kill-server"); }
     std::string screen() { return shellOutput(base_ + "capture-pane -p -t panel"); }
+    // With the attributes as escape sequences ("\x1b[7m" for reverse video).
+    std::string styledScreen() { return shellOutput(base_ + "capture-pane -e -p -t panel"); }
     void keys(const std::string& names) { shellOutput(base_ + "send-keys -t panel " + names); }
     void text(const std::string& literal) {
         shellOutput(base_ + "send-keys -t panel -l '" + literal + "'");
     }
     // The screen once `pattern` shows on it; empty after the time is up.
-    std::string waitFor(const std::string& pattern, int seconds = 15) {
+    std::string waitFor(const std::string& pattern, int seconds = 15, bool styled = false) {
         std::regex wanted(pattern);
         auto end = Clock::now() + std::chrono::seconds(seconds);
         while (Clock::now() < end) {
-            std::string now = screen();
+            std::string now = styled ? styledScreen() : screen();
             if (std::regex_search(now, wanted)) return now;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -55,6 +59,9 @@ public:
     }
 
 private:
+    // A server of its own for each: one that is ending takes no new session
+    // with it.
+    static inline int made_ = 0;
     std::string base_;
 };
 
@@ -80,6 +87,13 @@ double filesPerSecond(Tmux& tmux) {
     long last = figure(tmux.screen(), "Files Processed");
     std::chrono::duration<double> spent = Clock::now() - start;
     return static_cast<double>(last - first) / spent.count();
+}
+
+// How often `pattern` shows on the screen.
+size_t occurrences(const std::string& screen, const std::string& pattern) {
+    std::regex wanted(pattern);
+    return static_cast<size_t>(std::distance(
+        std::sregex_iterator(screen.begin(), screen.end(), wanted), std::sregex_iterator()));
 }
 
 size_t bells(const std::string& folder) {
@@ -175,4 +189,101 @@ TEST(TerminalPanel, AUserWatchesChangesTheDelayAndCancels) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(readFile(dir / "after"), readFile(dir / "before"));
+}
+
+TEST(TerminalPanel, NarrowTerminalsShowEveryFigureWholeAndCancel) {
+    if (!tmuxInstalled()) GTEST_SKIP() << "tmux is not installed: the terminal panel is not tried";
+    TempDir dir;
+    std::string source = dir / "source";
+    std::system(("mkdir -p " + source).c_str());
+    // 300 files of 3000 bytes: 0.900 megabytes.
+    for (int i = 0; i < 300; ++i) writeFile(source + "/f" + std::to_string(i), std::string(3000, 'n'));
+    for (int columns : {60, 40, 30}) {
+        SCOPED_TRACE(std::to_string(columns) + " columns");
+        std::string target = dir / ("target" + std::to_string(columns));
+        Tmux tmux(dir.path(), columns, 30);
+        tmux.text(std::string(KAZ_BINARY) + " " + source + " " + target + " -nowarn -delaysource=10; echo ended $?");
+        tmux.keys("Enter");
+        // While the run goes on Cancel is on the screen.
+        std::string screen = tmux.waitFor("Files Processed +[1-9]");
+        ASSERT_FALSE(screen.empty());
+        EXPECT_NE(screen.find("[ Cancel ]"), std::string::npos) << screen;
+        // The last figures stay on the screen, every one of them whole.
+        screen = tmux.waitFor("\nended [0-9]+\n");
+        ASSERT_NE(screen.find("\nended 0\n"), std::string::npos) << screen;
+        if (columns >= 40) {
+            EXPECT_EQ(occurrences(screen, "Files Processed +300\n"), 2u) << screen;
+            EXPECT_EQ(occurrences(screen, "Megabytes Processed +0\\.900\n"), 2u) << screen;
+            for (const char* figure :
+                 {"Files Created +300\n", "Files Deleted +0\n", "Folders Created +1\n",
+                  "Folders Deleted +0\n", "Busy Files +0\n", "Exception Files +0\n",
+                  "V-Compression Ratio +1\\.00:1\n", "Megabytes/Minute +[0-9]+\\.[0-9]{3}\n",
+                  "Run Time +[0-9]+\\.[0-9]{3}\n", "\\[ Cancel \\]"}) {
+                EXPECT_EQ(occurrences(screen, figure), 1u) << figure << "\n" << screen;
+            }
+        } else {
+            // A plain progress line: what it shows is whole.
+            EXPECT_EQ(occurrences(screen, "Files Processed 300( |\n)"), 1u) << screen;
+            EXPECT_EQ(occurrences(screen, "\\[ Cancel \\]"), 1u) << screen;
+        }
+    }
+}
+
+TEST(TerminalPanel, CancelWorksOnANarrowTerminal) {
+    if (!tmuxInstalled()) GTEST_SKIP() << "tmux is not installed: the terminal panel is not tried";
+    TempDir dir;
+    std::string source = dir / "source", log = dir / "run.log";
+    std::system(("mkdir -p " + source).c_str());
+    for (int i = 0; i < 2000; ++i) writeFile(source + "/f" + std::to_string(i), "narrow");
+    for (int columns : {40, 30}) {
+        SCOPED_TRACE(std::to_string(columns) + " columns");
+        Tmux tmux(dir.path(), columns, 30);
+        tmux.text(std::string(KAZ_BINARY) + " " + source + " " + (dir / "target") + " " + log +
+                  " -nowarn -delaysource=50; echo ended $?");
+        tmux.keys("Enter");
+        std::string screen = tmux.waitFor("Files Processed +[1-9]");
+        ASSERT_FALSE(screen.empty());
+        // Tab goes round to Cancel where the boxes are shown; the space bar
+        // presses it.
+        if (columns >= 40) tmux.keys("Tab Tab Tab");
+        EXPECT_FALSE(tmux.waitFor("\x1b\\[7m\\[ Cancel \\]", 15, true).empty());
+        tmux.keys("Space");
+        // The question goes on in the next line where it does not fit.
+        screen = tmux.waitFor("Terminate\\s+program\\?\n\\[y/n\\]");
+        ASSERT_FALSE(screen.empty());
+        tmux.keys("y");
+        screen = tmux.waitFor("Program terminated due to\\s+Cancel\n(.*\n)*ended 1\n");
+        EXPECT_FALSE(screen.empty());
+        EXPECT_TRUE(fileExists(log));
+        EXPECT_FALSE(fileExists(log + ".~~~"));
+    }
+}
+
+TEST(TerminalPanel, ALineBreakInTheTitleKeepsEveryFigureInItsPlace) {
+    if (!tmuxInstalled()) GTEST_SKIP() << "tmux is not installed: the terminal panel is not tried";
+    TempDir dir;
+    std::string source = dir / "source", target = dir / "target";
+    std::system(("mkdir -p " + source).c_str());
+    for (int i = 0; i < 300; ++i) writeFile(source + "/f" + std::to_string(i), std::string(3000, 't'));
+    Tmux tmux(dir.path());
+    // A log name may hold a line break; the title shows the arguments.
+    tmux.text(std::string(KAZ_BINARY) + " " + source + " " + target + " \"$(printf \"%s/run\\n.log\" " +
+              dir.path() + ")\" -nowarn -delaysource=10; echo ended $?");
+    tmux.keys("Enter");
+    std::string screen = tmux.waitFor("\nended [0-9]+\n", 60);
+    ASSERT_NE(screen.find("\nended 0\n"), std::string::npos) << screen;
+    EXPECT_TRUE(fileExists(dir.path() + "/run\n.log"));
+    std::string title = "KAZ " + source + " " + target + " " + dir.path() +
+                        "/run?.log -nowarn -delaysource=10\n";
+    EXPECT_NE(screen.find("\n" + title + source + "/*.*\nActual "), std::string::npos) << screen;
+    EXPECT_TRUE(std::regex_search(screen, std::regex("Actual +Virtual\n"
+                                                     "  Files Processed +300 +Files Processed +300\n"
+                                                     "  Megabytes Processed +0\\.900 +Megabytes Processed +0\\.900\n"
+                                                     "  Files Created +300 +Megabytes/Minute +[0-9.]+\n"
+                                                     "  Files Deleted +0 +V-Compression Ratio +1\\.00:1\n"
+                                                     "  Folders Created +1 +Busy Files +0\n"
+                                                     "  Folders Deleted +0 +Exception Files +0\n"
+                                                     " +Run Time +[0-9.:]+\n"
+                                                     "Delays +Open \\[")))
+        << screen;
 }

@@ -1,5 +1,6 @@
 #include "shell/progress_dialog.h"
 
+#include <algorithm>
 #include <condition_variable>
 
 #include "platform/platform.h"
@@ -169,8 +170,14 @@ private:
         int32_t values[3] = {dialog_.delayOpenValue.load(), dialog_.delaySourceValue.load(),
                              dialog_.delayTargetValue.load()};
         controls_.followValues(values);
-        auto rows = static_cast<size_t>(platform::panelTerminalRows());
-        send(painter_.paint(controls_.screen(figures_, rows > 1 ? rows - 1 : 1)));
+        send(painter_.paint(fittedScreen()));
+    }
+
+    // The panel as the terminal's size allows it now.
+    PanelScreen fittedScreen() {
+        auto rows = static_cast<size_t>(std::max(platform::panelTerminalRows(), 1));
+        controls_.fitWidth(static_cast<size_t>(std::max(platform::panelTerminalColumns(), 1)));
+        return controls_.screen(figures_, rows > 1 ? rows - 1 : 1);
     }
 
     // The last figures stay on the terminal, with the last notice under them
@@ -178,7 +185,7 @@ private:
     void stepAside() {
         panelFinished = true;
         panelLive = false;
-        send(painter_.paint(controls_.screen(figures_)));
+        send(painter_.paint(fittedScreen()));
         send(painter_.close());
         platform::closePanelTerminal();
         // A box that came in meanwhile is answered the plain way.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -9,15 +10,19 @@ constexpr size_t kColumnWidth = 33;
 constexpr size_t kRightColumn = 40;
 constexpr size_t kCancelColumn = 63;
 constexpr size_t kDelaysRow = 10;
+// The one-column layout of narrow terminals ends its values here.
+constexpr size_t kNarrowWidth = 39;
+constexpr const char* kDelaysIndent = "        ";
 constexpr const char* kCancelButton = "[ Cancel ]";
 constexpr const char* kBoxLabels[3] = {"Open", "Source", "Target"};
 constexpr const char* kQuestionPrompt = "[y/n] ";
 
 // A label and its value, the value right-aligned to the column's width.
-std::string labelled(const char* indent, const char* label, const std::string& value) {
+std::string labelled(const char* indent, const char* label, const std::string& value,
+                     size_t width = kColumnWidth) {
     std::string text = std::string(indent) + label;
     size_t used = text.size() + value.size();
-    text.append(used < kColumnWidth ? kColumnWidth - used : 1, ' ');
+    text.append(used < width ? width - used : 1, ' ');
     return text + value;
 }
 
@@ -39,6 +44,138 @@ std::string delaysRow(const std::string texts[3], size_t starts[3]) {
     }
     row.resize(kCancelColumn, ' ');
     return row + kCancelButton;
+}
+
+// Where a delay box's text or the Cancel button starts.
+struct Place {
+    size_t row = 0, column = 0;
+};
+
+struct Layout {
+    std::vector<std::string> lines;
+    bool boxesShown = true;
+    Place boxes[3];
+    Place cancel;
+};
+
+// At most `width` bytes, never ending inside a UTF-8 character.
+std::string cut(const std::string& text, size_t width) {
+    if (text.size() <= width) return text;
+    size_t end = width;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+// Lines longer than `width` go on in the next lines, broken at a blank
+// where there is one (a message must be read whole).
+std::vector<std::string> wrapped(const std::vector<std::string>& lines, size_t width) {
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+        std::string rest = line;
+        while (rest.size() > width) {
+            size_t blank = rest.rfind(' ', width);
+            if (blank != std::string::npos && blank > 0) {
+                out.push_back(rest.substr(0, blank));
+                rest.erase(0, blank + 1);
+                continue;
+            }
+            std::string head = cut(rest, width);
+            if (head.empty()) head = rest.substr(0, std::max<size_t>(width, 1));
+            out.push_back(head);
+            rest.erase(0, head.size());
+        }
+        out.push_back(rest);
+    }
+    return out;
+}
+
+Layout wideLayout(const PanelFigures& figures, const std::string texts[3]) {
+    Layout layout;
+    layout.lines = panelLines(figures);
+    size_t starts[3];
+    layout.lines.push_back(delaysRow(texts, starts));
+    for (int i = 0; i < 3; ++i) layout.boxes[i] = {kDelaysRow, starts[i]};
+    layout.cancel = {kDelaysRow, kCancelColumn};
+    return layout;
+}
+
+// One column: the actual figures, then the virtual ones, then the rest, the
+// three delay boxes one under the other.
+Layout narrowLayout(const PanelFigures& f, const std::string texts[3]) {
+    auto item = [&f](const char* indent, const char* label, ProgressField which) {
+        return labelled(indent, label, f.fields[which], kNarrowWidth);
+    };
+    Layout layout;
+    std::vector<std::string>& lines = layout.lines;
+    lines = {f.title,
+             f.fields[kTopLineField],
+             "Actual",
+             item("  ", "Files Processed", kFilesProcessedField),
+             item("  ", "Megabytes Processed", kMegabytesField),
+             item("  ", "Files Created", kFilesCreatedField),
+             item("  ", "Files Deleted", kFilesDeletedField),
+             item("  ", "Folders Created", kFoldersCreatedField),
+             item("  ", "Folders Deleted", kFoldersDeletedField),
+             "Virtual",
+             item("  ", "Files Processed", kVirtualFilesProcessedField),
+             item("  ", "Megabytes Processed", kVirtualMegabytesField),
+             item("  ", "Megabytes/Minute", kMegabytesPerMinuteField),
+             item("  ", "V-Compression Ratio", kCompressionRatioField),
+             item("", "Busy Files", kBusyFilesField),
+             item("", "Exception Files", kExceptionFilesField),
+             item("", "Run Time", kRunTimeField)};
+    for (int i = 0; i < 3; ++i) {
+        std::string row = i == 0 ? "Delays  " : kDelaysIndent;
+        row += std::string(kBoxLabels[i]) + " [";
+        layout.boxes[i] = {lines.size(), row.size()};
+        std::string shown = texts[i];
+        shown.resize(kDelayBoxWidth, ' ');
+        row += shown + "]";
+        if (i == 2) {
+            row += "  ";
+            layout.cancel = {lines.size(), row.size()};
+            row += kCancelButton;
+        }
+        lines.push_back(row);
+    }
+    return layout;
+}
+
+// A plain progress line of the figures that fit whole, and Cancel.
+Layout compactLayout(const PanelFigures& f, size_t width) {
+    const std::pair<const char*, ProgressField> shown[] = {
+        {"Files Processed", kFilesProcessedField}, {"Megabytes Processed", kMegabytesField},
+        {"Busy Files", kBusyFilesField},           {"Exception Files", kExceptionFilesField},
+        {"Run Time", kRunTimeField}};
+    std::string line;
+    for (const auto& [label, which] : shown) {
+        std::string value = f.fields[which];
+        value.erase(0, std::min(value.find_first_not_of(' '), value.size()));
+        std::string item = (line.empty() ? "" : "  ") + std::string(label) + " " + value;
+        if (line.size() + item.size() > width) break;
+        line += item;
+    }
+    Layout layout;
+    layout.boxesShown = false;
+    layout.lines = {line, kCancelButton};
+    layout.cancel = {1, 0};
+    return layout;
+}
+
+// Whether the lines from `from` on fit the width: figures are never cut.
+bool fits(const Layout& layout, size_t from, size_t width) {
+    for (size_t i = from; i < layout.lines.size(); ++i) {
+        if (layout.lines[i].size() > width) return false;
+    }
+    return true;
+}
+
+// Shown as '?': a control character would move the cursor or change the
+// terminal behind the painter's back.
+void showControlsPlainly(std::string& text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -203,6 +340,22 @@ KeyOutcome PanelControls::key(const platform::KeyPress& press) {
     }
     // A notice stays until the next key.
     message_.clear();
+    if (compact_) {
+        // Only Cancel is on the screen: no key reaches a box nobody sees.
+        for (DelayBox& b : boxes_) b.selected = false;
+        focus_ = kFocusCancel;
+        switch (press.key) {
+            case PanelKey::Escape: outcome.cancel = true; break;
+            case PanelKey::Character:
+                if (press.character == ' ') outcome.cancel = true;
+                else outcome.bell = true;
+                break;
+            case PanelKey::Backspace:
+            case PanelKey::Other: outcome.bell = true; break;
+            default: break;
+        }
+        return outcome;
+    }
     bool inBox = focus_ != kFocusCancel;
     switch (press.key) {
         case PanelKey::Tab:
@@ -242,31 +395,43 @@ KeyOutcome PanelControls::key(const platform::KeyPress& press) {
 }
 
 PanelScreen PanelControls::screen(const PanelFigures& figures, size_t maxRows) const {
-    PanelScreen screen;
-    for (const std::string& line : panelLines(figures)) screen.lines.push_back({line});
     std::string texts[3];
-    size_t starts[3];
     for (int i = 0; i < 3; ++i) texts[i] = boxes_[i].text;
-    ScreenLine delays{delaysRow(texts, starts)};
-    if (focus_ == kFocusCancel) {
-        delays.markFrom = kCancelColumn;
-        delays.markTo = kCancelColumn + std::string(kCancelButton).size();
-    } else {
-        const DelayBox& box = boxes_[focus_];
-        if (box.selected) {
-            delays.markFrom = starts[focus_];
-            delays.markTo = starts[focus_] + box.text.size();
+    // Nothing is written into the last column: a terminal that erases from
+    // the cursor there would take the last character with it.
+    size_t width = columns_ == 0 ? std::string::npos : std::max<size_t>(columns_, 2) - 1;
+    Layout layout = wideLayout(figures, texts);
+    if (!fits(layout, 2, width) || layout.lines.size() > maxRows) {
+        layout = narrowLayout(figures, texts);
+        if (!fits(layout, 2, width) || layout.lines.size() > maxRows) {
+            layout = compactLayout(figures, width);
         }
-        screen.cursorRow = static_cast<int>(kDelaysRow);
-        screen.cursorColumn = starts[focus_] + std::min(box.text.size(), kDelayBoxWidth);
     }
-    screen.lines.push_back(delays);
+    compact_ = !layout.boxesShown;
+    PanelScreen screen;
+    for (std::string& line : layout.lines) screen.lines.push_back({cut(line, width)});
+    PanelFocus focus = compact_ ? kFocusCancel : focus_;
+    if (focus == kFocusCancel) {
+        ScreenLine& line = screen.lines[layout.cancel.row];
+        line.markFrom = layout.cancel.column;
+        line.markTo = layout.cancel.column + std::string(kCancelButton).size();
+    } else {
+        const DelayBox& box = boxes_[focus];
+        const Place& place = layout.boxes[focus];
+        if (box.selected) {
+            screen.lines[place.row].markFrom = place.column;
+            screen.lines[place.row].markTo = place.column + box.text.size();
+        }
+        screen.cursorRow = static_cast<int>(place.row);
+        screen.cursorColumn = place.column + std::min(box.text.size(), kDelayBoxWidth);
+    }
     // A message taller than the terminal loses its middle lines, never its
     // first one (the caption) or its last one (the question).
-    std::vector<std::string> message = message_;
+    std::vector<std::string> message = columns_ == 0 ? message_ : wrapped(message_, width);
     size_t room = maxRows > screen.lines.size() ? maxRows - screen.lines.size() : 0;
     while (message.size() > room && message.size() > 2) message.erase(message.end() - 2);
     for (const std::string& line : message) screen.lines.push_back({line});
+    for (ScreenLine& line : screen.lines) showControlsPlainly(line.text);
     if (question_) {
         screen.cursorRow = static_cast<int>(screen.lines.size() - 1);
         screen.cursorColumn = screen.lines.back().text.size();

@@ -64,6 +64,10 @@ public:
     bool questionOpen() const { return question_; }
     PanelFocus focus() const { return focus_; }
     const std::string& boxText(int box) const { return boxes_[box].text; }
+    // The terminal's width in columns (0: no limit). The panel takes the
+    // layout that fits it whole: the two columns of the dialog, one column
+    // on narrower terminals, else a plain progress line with Cancel.
+    void fitWidth(size_t columns) { columns_ = columns; }
     // The panel for these figures, at most maxRows lines high.
     PanelScreen screen(const PanelFigures& figures, size_t maxRows = 1000) const;
 
@@ -84,6 +88,9 @@ private:
     PanelFocus focus_ = kFocusOpen;
     std::vector<std::string> message_;
     bool question_ = false;
+    size_t columns_ = 0;
+    // The last screen had no delay boxes, only Cancel; keys follow it.
+    mutable bool compact_ = false;
 };
 
 // The panel's fixed lines, for the figures alone (no focus, no message).

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -328,6 +329,106 @@ TEST_F(Controls, ANoticeStaysUntilTheNextKeyAndFitsTheTerminal) {
     EXPECT_EQ(screen.lines[12].text, "fourth");
     controls.key(key(PanelKey::Tab));
     EXPECT_EQ(controls.screen(sample()).lines.size(), 11u);
+}
+
+TEST_F(Controls, BelowSeventyFourColumnsOneColumnWithEveryFigureWhole) {
+    for (size_t columns : {73u, 60u, 40u}) {
+        controls.fitWidth(columns);
+        PanelScreen screen = controls.screen(sample(), 23);
+        ASSERT_EQ(screen.lines.size(), 20u) << columns;
+        std::string text;
+        for (const ScreenLine& line : screen.lines) {
+            EXPECT_LT(line.text.size(), columns) << line.text;
+            text += line.text + "\n";
+        }
+        EXPECT_EQ(screen.lines[0].text, sample().title.substr(0, std::min<size_t>(columns - 1, 49)));
+        for (const char* pattern :
+             {"\nActual\n  Files Processed +11\n  Megabytes Processed +1\\.234\n"
+              "  Files Created +13\n  Files Deleted +14\n  Folders Created +15\n"
+              "  Folders Deleted +16\nVirtual\n  Files Processed +21\n"
+              "  Megabytes Processed +5\\.678\n  Megabytes/Minute +60\\.500\n"
+              "  V-Compression Ratio +4\\.60:1\nBusy Files +31\nException Files +32\n"
+              "Run Time +1:02:03\nDelays  Open \\[0 +\\]\n +Source \\[20 +\\]\n"
+              " +Target \\[-1 +\\]  \\[ Cancel \\]\n$"}) {
+            EXPECT_TRUE(std::regex_search(text, std::regex(pattern))) << text;
+        }
+        // The focus and the cursor are in the first box.
+        EXPECT_EQ(screen.cursorRow, 17);
+        EXPECT_EQ(screen.lines[17].text.substr(screen.lines[17].markFrom, 1), "0");
+    }
+    // Each box on its own row; Cancel after the last.
+    controls.key(key(PanelKey::Tab));
+    PanelScreen screen = controls.screen(sample(), 23);
+    EXPECT_EQ(screen.cursorRow, 18);
+    EXPECT_EQ(screen.cursorColumn, screen.lines[18].text.find("[20") + 3);
+    controls.key(key(PanelKey::Tab));
+    controls.key(key(PanelKey::Tab));
+    screen = controls.screen(sample(), 23);
+    EXPECT_EQ(screen.cursorRow, -1);
+    EXPECT_EQ(screen.lines[19].text.substr(screen.lines[19].markFrom), "[ Cancel ]");
+    // At 74 columns and more the two columns of the dialog.
+    controls.fitWidth(74);
+    EXPECT_EQ(controls.screen(sample(), 23).lines.size(), 11u);
+}
+
+TEST_F(Controls, WhereTheFiguresDoNotFitAPlainProgressLineAndCancel) {
+    PanelFigures figures = sample();
+    figures.fields[kRunTimeField] = "         2.500";
+    controls.fitWidth(39);
+    PanelScreen screen = controls.screen(figures, 23);
+    ASSERT_EQ(screen.lines.size(), 2u);
+    EXPECT_EQ(screen.lines[0].text, "Files Processed 11");
+    EXPECT_EQ(screen.lines[1].text, "[ Cancel ]");
+    EXPECT_EQ(screen.lines[1].markFrom, 0u);
+    EXPECT_EQ(screen.lines[1].markTo, 10u);
+    EXPECT_EQ(screen.cursorRow, -1);
+    // Too few rows for either panel.
+    controls.fitWidth(120);
+    EXPECT_EQ(controls.screen(figures, 10).lines[0].text,
+              "Files Processed 11  Megabytes Processed 1.234  Busy Files 31  Exception Files 32"
+              "  Run Time 2.500");
+    EXPECT_EQ(controls.screen(figures, 10).lines.size(), 2u);
+    controls.fitWidth(60);
+    EXPECT_EQ(controls.screen(figures, 19).lines.size(), 2u);
+    // A figure too long for the one column: never cut, the line instead.
+    figures.fields[kCompressionRatioField] = "12345678901234567890.00:1";
+    controls.fitWidth(40);
+    EXPECT_EQ(controls.screen(figures, 23).lines.size(), 2u);
+    // Only Cancel is there to take keys: no box is typed into unseen.
+    EXPECT_EQ(controls.focus(), kFocusOpen);
+    EXPECT_TRUE(type("5").bell);
+    EXPECT_EQ(controls.boxText(kFocusOpen), "0");
+    EXPECT_FALSE(controls.key(key(PanelKey::Tab)).bell);
+    EXPECT_EQ(controls.focus(), kFocusCancel);
+    EXPECT_FALSE(controls.key(key(PanelKey::Enter)).delaysTaken);
+    EXPECT_TRUE(type(" ").cancel);
+    EXPECT_TRUE(controls.key(key(PanelKey::Escape)).cancel);
+}
+
+TEST_F(Controls, MessagesGoOnInTheNextLineOnNarrowTerminals) {
+    controls.fitWidth(30);
+    controls.showBox("KAZ", "Rozidivid - Terminate program?", true);
+    PanelScreen screen = controls.screen(sample(), 29);
+    ASSERT_EQ(screen.lines.size(), 6u);
+    EXPECT_EQ(screen.lines[2].text, "KAZ");
+    EXPECT_EQ(screen.lines[3].text, "Rozidivid - Terminate");
+    EXPECT_EQ(screen.lines[4].text, "program?");
+    EXPECT_EQ(screen.lines[5].text, "[y/n] ");
+    EXPECT_EQ(screen.cursorRow, 5);
+}
+
+TEST_F(Controls, ControlCharactersInTextsAreShownAsQuestionMarks) {
+    PanelFigures figures = sample();
+    figures.title = "KAZ /home/ann /backup/ann run\n.log";
+    figures.fields[kTopLineField] = "/home/ann/a\x1b[2Jb\rc\x7f";
+    controls.showBox("KAZ - message", "Cannot open /home/ann/x\x1b]0;y\x07", false);
+    for (size_t columns : {0u, 60u}) {
+        controls.fitWidth(columns);
+        PanelScreen screen = controls.screen(figures, 40);
+        EXPECT_EQ(screen.lines[0].text, "KAZ /home/ann /backup/ann run?.log");
+        EXPECT_EQ(screen.lines[1].text, "/home/ann/a?[2Jb?c?");
+        EXPECT_EQ(screen.lines.back().text, "Cannot open /home/ann/x?]0;y?");
+    }
 }
 
 TEST(PanelPainter, TheTerminalShowsExactlyEachScreen) {
