@@ -88,6 +88,8 @@ void copyInTrialRun(const char* source, const char* target) {
         addException(source, target, 0, kSourceNotFound);
         writeLog("Source file ");
         writeLogName(source);
+        // Kept as written, misspelling included: logs and messages are read by
+        // people's scripts.
         writeLog(" dissappeared, nothing to copy\r\n");
         return;
     }
@@ -165,15 +167,21 @@ DWORD createAttributes(const CopyJob& job) {
     return job.info.dwFileAttributes & kCreateAttributes;
 }
 
+// A target name is opened as itself: a link or junction found there counts
+// as an entry of that name, and what it leads to is never created, written
+// or looked at in its place.
+constexpr DWORD kTargetItself = FILE_FLAG_OPEN_REPARSE_POINT;
+
 HANDLE createNew(const char* name, DWORD attributes) {
-    return CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    return CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes | kTargetItself,
+                       nullptr);
 }
 
 // Another program that holds the old copy open without sharing it keeps
 // it: a restore never pulls a file away from under its user.
 bool oldCopyInUse(const CopyJob& job) {
-    HANDLE old = CreateFileA(job.target, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
+    HANDLE old = CreateFileA(job.target, 0, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | kTargetItself, nullptr);
     if (old != INVALID_HANDLE_VALUE) {
         CloseHandle(old);
         return false;
