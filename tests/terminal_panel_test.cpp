@@ -259,31 +259,41 @@ TEST(TerminalPanel, CancelWorksOnANarrowTerminal) {
     }
 }
 
-TEST(TerminalPanel, ALineBreakInTheTitleKeepsEveryFigureInItsPlace) {
+TEST(TerminalPanel, LineBreaksInNamesKeepEveryFigureInItsPlace) {
     if (!tmuxInstalled()) GTEST_SKIP() << "tmux is not installed: the terminal panel is not tried";
     TempDir dir;
     std::string source = dir / "source", target = dir / "target";
     std::system(("mkdir -p " + source).c_str());
-    for (int i = 0; i < 300; ++i) writeFile(source + "/f" + std::to_string(i), std::string(3000, 't'));
+    // Each name shows on the panel's top line while its file is copied.
+    for (int i = 0; i < 300; ++i) {
+        writeFile(source + "/f" + std::to_string(i) + "\n" + std::to_string(i), std::string(3000, 't'));
+    }
     Tmux tmux(dir.path());
-    // A log name may hold a line break; the title shows the arguments.
+    // A log name may hold a line break too; the title shows the arguments.
     tmux.text(std::string(KAZ_BINARY) + " " + source + " " + target + " \"$(printf \"%s/run\\n.log\" " +
               dir.path() + ")\" -nowarn -delaysource=10; echo ended $?");
     tmux.keys("Enter");
     std::string screen = tmux.waitFor("\nended [0-9]+\n", 60);
-    ASSERT_NE(screen.find("\nended 0\n"), std::string::npos) << screen;
     EXPECT_TRUE(fileExists(dir.path() + "/run\n.log"));
+    // Whether such names are copied or refused is not the panel's to say:
+    // the figures it shows stand where they belong, each one whole.
     std::string title = "KAZ " + source + " " + target + " " + dir.path() +
                         "/run?.log -nowarn -delaysource=10\n";
     EXPECT_NE(screen.find("\n" + title + source + "/*.*\nActual "), std::string::npos) << screen;
+    std::smatch processed;
+    EXPECT_TRUE(std::regex_search(screen, processed,
+                                  std::regex("\n  Files Processed +([0-9]+) +Files Processed +([0-9]+)\n")))
+        << screen;
+    EXPECT_EQ(processed[1], processed[2]);
     EXPECT_TRUE(std::regex_search(screen, std::regex("Actual +Virtual\n"
-                                                     "  Files Processed +300 +Files Processed +300\n"
-                                                     "  Megabytes Processed +0\\.900 +Megabytes Processed +0\\.900\n"
-                                                     "  Files Created +300 +Megabytes/Minute +[0-9.]+\n"
-                                                     "  Files Deleted +0 +V-Compression Ratio +1\\.00:1\n"
+                                                     "  Files Processed +[0-9]+ +Files Processed +[0-9]+\n"
+                                                     "  Megabytes Processed +[0-9]+\\.[0-9]{3} +Megabytes Processed +[0-9]+\\.[0-9]{3}\n"
+                                                     "  Files Created +[0-9]+ +Megabytes/Minute +[0-9]+\\.[0-9]{3}\n"
+                                                     "  Files Deleted +0 +V-Compression Ratio +([0-9]+\\.[0-9]{2}|\\*{5}):1\n"
                                                      "  Folders Created +1 +Busy Files +0\n"
-                                                     "  Folders Deleted +0 +Exception Files +0\n"
-                                                     " +Run Time +[0-9.:]+\n"
-                                                     "Delays +Open \\[")))
+                                                     "  Folders Deleted +0 +Exception Files +[0-9]+\n"
+                                                     " +Run Time +[0-9]+\\.[0-9]{3}\n"
+                                                     "Delays  Open \\[0 +\\]  Source \\[10 +\\]  Target \\[0 +\\] +"
+                                                     "\\[ Cancel \\]\nended [02]\n")))
         << screen;
 }
