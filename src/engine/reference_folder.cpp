@@ -91,8 +91,8 @@ int runReferenceFolder(int mode) {
         rootFolder((toTree ? runState.targetArg : runState.sourceArg).text());
     if (runState.referenceFind == INVALID_HANDLE_VALUE) return 0;
     // The folders of every shortcut lie below this root: none of them is
-    // reached through a link that appears in it.
-    platform::FolderAnchor rootAnchor(root.empty() ? kSeparator.c_str() : root.c_str());
+    // reached through a link that appears in it, to the end of the run.
+    platform::anchorFolder(root.empty() ? kSeparator.c_str() : root.c_str());
     WIN32_FIND_DATAA entry = runState.referenceFindData;
     do {
         const char* name = entry.cFileName;

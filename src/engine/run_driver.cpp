@@ -140,9 +140,10 @@ private:
 }  // namespace
 
 int walkFolderPair(const char* sourcePattern, const char* targetPattern, int mode) {
-    // Below the two roots nothing is reached through a link from here on.
-    platform::FolderAnchor sourceRoot(patternFolder(sourcePattern).c_str());
-    platform::FolderAnchor targetRoot(patternFolder(targetPattern).c_str());
+    // Below the two roots nothing is reached through a link from here on, to
+    // the end of the run: the retry pass copies below them too.
+    platform::anchorFolder(patternFolder(sourcePattern).c_str());
+    platform::anchorFolder(patternFolder(targetPattern).c_str());
     if (!runState.verify) checkTargetFolder(sourcePattern, targetPattern, mode);
     ReadAhead readAhead(sourcePattern, targetPattern);
     if (runState.verify) return verifyFolder(sourcePattern, targetPattern, 0);
@@ -204,5 +205,6 @@ int runDriver(int mode) {
     runState.runStartTicks = runState.lastTicks = runState.lastRefreshTicks = timeGetTime();
     if (runMode(mode, sourcePattern.text(), targetPattern.text()) != 0) return 1;
     writeEndReport();
+    platform::releaseAllAnchors();
     return 0;
 }

@@ -18,6 +18,8 @@ namespace platform {
 // paths below it fail as missing.
 int anchorFolder(const char* folder);
 void releaseAnchor(int id);
+// Releases every anchor: the run is over.
+void releaseAllAnchors();
 
 // Whether the walk may list the folder `folder`, found as a folder by the
 // listing of its parent. Where anchored calls already refuse a link in its

@@ -1,9 +1,7 @@
 // Anchored folders and the look-ups below them. Linux resolves a whole
 // relative path beneath an open folder without following links in one call
 // (openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS); elsewhere the path is
-// walked one name at a time with O_NOFOLLOW. The folders that hold the last
-// names are cached per thread, so that the calls about the files of one
-// folder cost one look-up of the folder, not one per call.
+// walked one name at a time with O_NOFOLLOW.
 #include "platform/posix/anchor.h"
 
 #include <linux/openat2.h>
@@ -40,7 +38,6 @@ std::mutex anchorsLock;
 // its anchors while the process exits must find them.
 std::vector<Anchor>& anchors = *new std::vector<Anchor>;
 int nextAnchorId = 1;
-std::atomic<uint64_t> lookupGeneration{1};
 
 std::string withoutEndSeparators(const char* path) {
     std::string text(path);
@@ -169,36 +166,6 @@ Beneath beneathAnchor(const std::string& path) {
     return result;
 }
 
-// The folders that held the last names of recent look-ups, by path. Source
-// and target folders alternate in a copy, so one slot would not do.
-struct CachedFolder {
-    std::string path;
-    FolderRef folder;
-};
-struct LookupCache {
-    static constexpr size_t kSlots = 4;
-    uint64_t generation = 0;
-    CachedFolder slots[kSlots];
-    size_t next = 0;
-
-    FolderRef find(const std::string& path) {
-        uint64_t current = lookupGeneration.load(std::memory_order_acquire);
-        if (generation != current) {
-            for (CachedFolder& slot : slots) slot = CachedFolder{};
-            generation = current;
-            return nullptr;
-        }
-        for (CachedFolder& slot : slots)
-            if (slot.folder != nullptr && slot.path == path) return slot.folder;
-        return nullptr;
-    }
-    void keep(std::string path, FolderRef folder) {
-        slots[next] = CachedFolder{std::move(path), std::move(folder)};
-        next = (next + 1) % kSlots;
-    }
-};
-thread_local LookupCache lookupCache;
-
 bool isMissingFolderError(int err) {
     return err == ENOENT || err == ENOTDIR;
 }
@@ -238,15 +205,11 @@ bool locate(const char* path, NameAt& at) {
         at.folder = at.holder->fd;
         return true;
     }
-    std::string folderPath = text.substr(0, text.size() - (beneath.rest.size() - slash));
-    FolderRef folder = lookupCache.find(folderPath);
-    if (folder == nullptr) {
-        int fd = openBeneath(beneath.anchor->fd, beneath.rest.substr(0, slash), O_PATH);
-        if (fd < 0) return failLookup(at, errno);
-        folder = std::make_shared<const OpenFolder>(fd);
-        lookupCache.keep(folderPath, folder);
-    }
-    at.holder = std::move(folder);
+    // Looked up afresh for every call: a folder kept open from an earlier one
+    // could have been moved out of the tree since.
+    int fd = openBeneath(beneath.anchor->fd, beneath.rest.substr(0, slash), O_PATH);
+    if (fd < 0) return failLookup(at, errno);
+    at.holder = std::make_shared<const OpenFolder>(fd);
     at.folder = at.holder->fd;
     at.name = beneath.rest.substr(slash + 1);
     return true;
@@ -271,10 +234,6 @@ int openFolderToList(const char* path) {
     return openBeneath(beneath.anchor->fd, beneath.rest, O_RDONLY);
 }
 
-void forgetLookups() {
-    lookupGeneration.fetch_add(1, std::memory_order_acq_rel);
-}
-
 bool resolveNameByName(bool on) {
     return openat2Missing.exchange(on);
 }
@@ -289,7 +248,6 @@ int anchorFolder(const char* folder) {
     int id = posix::nextAnchorId++;
     posix::anchors.push_back(posix::Anchor{id, posix::withoutEndSeparators(folder), nullptr});
     posix::openAnchor(posix::anchors.back());
-    posix::forgetLookups();
     return id;
 }
 
@@ -298,9 +256,13 @@ void releaseAnchor(int id) {
     for (auto it = posix::anchors.begin(); it != posix::anchors.end(); ++it) {
         if (it->id != id) continue;
         posix::anchors.erase(it);
-        posix::forgetLookups();
         return;
     }
+}
+
+void releaseAllAnchors() {
+    std::lock_guard<std::mutex> lock(posix::anchorsLock);
+    posix::anchors.clear();
 }
 
 // Anchored look-ups already refuse a link where a folder was listed.

@@ -13,8 +13,7 @@
 
 namespace posix {
 
-// An open folder, shared by the anchors, the look-up cache and the calls
-// that work in it.
+// An open folder, shared by the anchors and the calls that work in it.
 struct OpenFolder {
     explicit OpenFolder(int descriptor) : fd(descriptor) {}
     ~OpenFolder();
@@ -57,9 +56,6 @@ int openFolderToList(const char* path);
 // Opens `name` in `folder` as a folder, never following a link: a link in its
 // place fails with ELOOP (the kernel says ENOTDIR).
 int openFolderNoFollow(int folder, const char* name, int flags);
-
-// Folders were removed or renamed: look-ups cached before are stale.
-void forgetLookups();
 
 // Tests: resolves one name at a time, as on kernels without openat2, while
 // `on`; returns the setting it replaces.

@@ -57,10 +57,7 @@ BOOL MoveFileA(LPCSTR from, LPCSTR to) {
     if (!locate(from, source)) return failAt(source, errno, from);
     if (!locate(to, target)) return failAt(target, errno, to);
     int err = renameWithoutReplacing(source, target);
-    if (err != 0) return failRename(err, source, from);
-    // A folder may have moved: folders looked up by its old path are stale.
-    forgetLookups();
-    return TRUE;
+    return err == 0 ? TRUE : failRename(err, source, from);
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
@@ -73,7 +70,6 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if (!locate(to, target)) return failAt(target, errno, to);
     if (renameat(source.folder, source.c_name(), target.folder, target.c_name()) != 0)
         return failRename(errno, source, from);
-    forgetLookups();
     return TRUE;
 }
 
@@ -95,10 +91,7 @@ BOOL RemoveDirectoryA(LPCSTR name) {
     if (name == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
     NameAt at;
     if (!locate(name, at)) return failAt(at, errno, name);
-    if (unlinkat(at.folder, at.c_name(), AT_REMOVEDIR) == 0) {
-        forgetLookups();
-        return TRUE;
-    }
+    if (unlinkat(at.folder, at.c_name(), AT_REMOVEDIR) == 0) return TRUE;
     if (errno == EEXIST) return failWithCode(ERROR_DIR_NOT_EMPTY);
     return failAt(at, errno, name);
 }
