@@ -159,3 +159,28 @@ TEST_F(WindowsFolderLinks, VerifyComparesNothingThroughATargetLink) {
         << text;
     EXPECT_EQ(readFile(outside + "\\same.txt"), "same\r\n");
 }
+
+// A folder anchored below another anchor is reached through that one: a
+// link there is refused, as it is on POSIX.
+TEST_F(WindowsFolderLinks, ALinkAnchoredBelowAnotherAnchorIsNoRootOfItsOwn) {
+    MAKE_FOLDER_LINK(link, folder() + "\\link", outside);
+    platform::FolderAnchor outer((folder() + "\\").c_str());
+    platform::FolderAnchor inner((folder() + "\\link").c_str());
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(platform::mayEnterFolder((folder() + "\\link").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_BAD_PATHNAME);
+    // A folder whose name only begins like the outer one's is not below it.
+    std::string beside = folder() + "-beside";
+    platform::FolderAnchor besideRoot(beside.c_str());
+    MAKE_FOLDER_LINK(besideLink, beside, outside);
+    EXPECT_TRUE(platform::mayEnterFolder(beside.c_str()));
+}
+
+// At the end of a run no root is left: a later run's link is refused again.
+TEST_F(WindowsFolderLinks, RootsEndWithTheRun) {
+    MAKE_FOLDER_LINK(link, folder() + "\\link", outside);
+    platform::anchorFolder((folder() + "\\link").c_str());
+    EXPECT_TRUE(platform::mayEnterFolder((folder() + "\\link").c_str()));
+    platform::releaseAllAnchors();
+    EXPECT_FALSE(platform::mayEnterFolder((folder() + "\\link").c_str()));
+}

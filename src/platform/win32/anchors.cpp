@@ -8,7 +8,6 @@
 // caught.
 #include "platform/anchors.h"
 
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,25 +21,36 @@ namespace {
 struct Anchor {
     int id;
     std::string folder;
+    // A folder anchored below another is reached through that one, and a
+    // link in its place is refused like any other below it.
+    bool asNamed;
 };
 
-std::mutex anchorsLock;
-std::vector<Anchor> anchors;
+// Never destroyed: a worker that unwinds while the process exits still
+// releases its anchors.
+std::mutex& anchorsLock = *new std::mutex;
+std::vector<Anchor>& anchors = *new std::vector<Anchor>;
 int lastId = 0;
+
+bool isSeparator(char c) { return c == kPathSeparator || c == '/'; }
 
 // "C:\data\", "C:\data" and "C:\data\\" name one folder.
 std::string withoutFinalSeparators(const char* folder) {
     std::string text(folder);
-    while (!text.empty() && (text.back() == kPathSeparator || text.back() == '/')) text.pop_back();
+    while (!text.empty() && isSeparator(text.back())) text.pop_back();
     return text;
 }
 
-bool isAnchored(const char* folder) {
-    std::string wanted = withoutFinalSeparators(folder);
-    if (wanted.empty()) return false;
-    std::lock_guard<std::mutex> hold(anchorsLock);
+// Whether `folder` lies below `above` (both without final separators).
+bool liesBelow(const std::string& folder, const std::string& above) {
+    return !above.empty() && folder.size() > above.size() && isSeparator(folder[above.size()]) &&
+           sameNamePrefix(folder.c_str(), above.c_str(), above.size());
+}
+
+// Whether `folder` is a root the user named; the caller holds the lock.
+bool isNamedRoot(const std::string& folder) {
     for (const Anchor& anchor : anchors) {
-        if (sameName(anchor.folder.c_str(), wanted.c_str())) return true;
+        if (anchor.asNamed && sameName(anchor.folder.c_str(), folder.c_str())) return true;
     }
     return false;
 }
@@ -49,8 +59,11 @@ bool isAnchored(const char* folder) {
 
 int anchorFolder(const char* folder) {
     if (folder == nullptr) return 0;
+    std::string text = withoutFinalSeparators(folder);
     std::lock_guard<std::mutex> hold(anchorsLock);
-    anchors.push_back(Anchor{++lastId, withoutFinalSeparators(folder)});
+    bool below = false;
+    for (const Anchor& anchor : anchors) below = below || liesBelow(text, anchor.folder);
+    anchors.push_back(Anchor{++lastId, text, !below});
     return lastId;
 }
 
@@ -64,9 +77,18 @@ void releaseAnchor(int id) {
     }
 }
 
+void releaseAllAnchors() {
+    std::lock_guard<std::mutex> hold(anchorsLock);
+    anchors.clear();
+}
+
 BOOL mayEnterFolder(const char* folder) {
     // A run's root is entered as the user named it, link or not.
-    if (isAnchored(folder)) return TRUE;
+    std::string text = withoutFinalSeparators(folder);
+    {
+        std::lock_guard<std::mutex> hold(anchorsLock);
+        if (!text.empty() && isNamedRoot(text)) return TRUE;
+    }
     DWORD attributes = GetFileAttributesA(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES) return TRUE;  // the listing says why
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return TRUE;
