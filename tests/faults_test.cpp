@@ -48,6 +48,9 @@ protected:
         writeFile(source / "sub/c.txt", "charlie\n");
     }
     void TearDown() override {
+        // A replay leaves its script open for the process's end to close.
+        if (runState.scriptHandle != INVALID_HANDLE_VALUE) CloseHandle(runState.scriptHandle);
+        runState.scriptHandle = INVALID_HANDLE_VALUE;
         faults::disarmAll();
         setHeapRefusal(-1);
         platform::setProcessArguments(0, nullptr);
