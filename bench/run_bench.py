@@ -16,6 +16,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 KAZ = os.path.abspath(os.environ.get("KAZ", os.path.join(ROOT, "build", "kaz")))
+# An earlier build of KAZ to run beside this one ("kaz baseline"), so that a
+# change is measured before and after in one run, against the same peers.
+BASELINE = os.environ.get("KAZ_BASELINE")
+BASE_LABEL = "kaz baseline"
 MICRO = os.environ.get("KAZ_MICRO", os.path.join(ROOT, "build", "kaz_bench"))
 DATA = os.path.abspath(os.environ.get("KAZ_BENCH_DIR", "/var/tmp/kaz-bench"))
 RUNS = int(os.environ.get("KAZ_BENCH_RUNS", "3"))
@@ -92,8 +96,15 @@ def generate(name, *args):
     return path
 
 
-def kaz_cmd(src, dst, *extra):
-    return [KAZ, src, dst, os.path.join(DATA, "kaz.log"), "-nowarn", *extra]
+def kaz_cmd(src, dst, *extra, binary=KAZ):
+    return [binary, src, dst, os.path.join(DATA, "kaz.log"), "-nowarn", *extra]
+
+
+def with_baseline(tools, src, dst, *extra):
+    """Adds the baseline build after KAZ itself, when one is given."""
+    if BASELINE:
+        tools.insert(1, (BASE_LABEL, kaz_cmd(src, dst, *extra, binary=BASELINE)))
+    return tools
 
 
 def run_case(title, tools, before_round=None, before_run=None):
@@ -121,18 +132,21 @@ def run_case(title, tools, before_round=None, before_run=None):
 
 
 def short(cmd):
+    if BASELINE:
+        cmd = cmd.replace(BASELINE, "kaz-baseline")
     return cmd.replace(DATA + "/", "").replace(KAZ, "kaz")
 
 
 def case_initial():
     src = generate("initial", "initial")
-    targets = {"kaz": "initial-kaz", "cp -a": "initial-cp", "rsync -a --delete": "initial-rsync"}
-    tools = [
+    targets = {"kaz": "initial-kaz", "cp -a": "initial-cp", "rsync -a --delete": "initial-rsync",
+               BASE_LABEL: "initial-kaz-baseline"}
+    tools = with_baseline([
         ("kaz", kaz_cmd(src, os.path.join(DATA, targets["kaz"]))),
         ("cp -a", ["cp", "-a", src, os.path.join(DATA, targets["cp -a"])]),
         ("rsync -a --delete", ["rsync", "-a", "--delete", src + "/",
                                os.path.join(DATA, targets["rsync -a --delete"]) + "/"]),
-    ]
+    ], src, os.path.join(DATA, targets[BASE_LABEL]))
     return run_case("initial", tools,
                     before_run=lambda label: rmtree_settled(os.path.join(DATA, targets[label])))
 
@@ -140,8 +154,10 @@ def case_initial():
 def mirrored_case(title, src, tag, extra_tools=()):
     kdst = os.path.join(DATA, f"{tag}-kaz")
     rdst = os.path.join(DATA, f"{tag}-rsync")
-    tools = [("kaz", kaz_cmd(src, kdst)),
-             ("rsync -a --delete", ["rsync", "-a", "--delete", src + "/", rdst + "/"])]
+    tools = with_baseline([("kaz", kaz_cmd(src, kdst)),
+                           ("rsync -a --delete", ["rsync", "-a", "--delete", src + "/",
+                                                  rdst + "/"])],
+                          src, os.path.join(DATA, f"{tag}-kaz-baseline"))
     say(f"  {title}: bringing both targets up to date (not timed)")
     for _, cmd in tools:
         subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
@@ -169,11 +185,11 @@ def case_verify():
         rmtree(dst)
         subprocess.run(["cp", "-a", src, dst], check=True)
         open(stamp, "w").write(GEN_VERSION)
-    tools = [
+    tools = with_baseline([
         ("kaz -verify", kaz_cmd(src, dst, "-verify")),
         ("diff -r --no-dereference", ["diff", "-r", "--no-dereference", src, dst]),
         ("rsync -a -c -n", ["rsync", "-a", "-c", "-n", src + "/", dst + "/"]),
-    ]
+    ], src, dst, "-verify")
     return run_case("verify", tools)
 
 
@@ -232,8 +248,24 @@ def table(name, result, kaz_label, peers, targets):
                      f"{'-' if target is None else f'<= {target}'} | {met} | {cpu:.2f} | "
                      f"{mem:.2f} |")
         verdicts.append((name, peer, ratio, target, mem))
+    if BASE_LABEL in result:
+        lines += baseline_rows(result, kaz_label, peers)
     lines += ["", "Commands:", ""] + [f"    {short(r['cmd'])}" for r in result.values()] + [""]
     return lines, verdicts
+
+
+def baseline_rows(result, kaz_label, peers):
+    """The same ratios for the baseline build, and this build against it."""
+    b = result[BASE_LABEL]
+    rows = []
+    for peer in peers + [BASE_LABEL]:
+        mine = b if peer != BASE_LABEL else result[kaz_label]
+        label = BASE_LABEL if peer != BASE_LABEL else kaz_label
+        p = result[peer]
+        cpu = mine["cpu"] / p["cpu"] if p["cpu"] > 0 else float("nan")
+        rows.append(f"| {label} / {peer} | {mine['median'] / p['median']:.2f} | - | - | "
+                    f"{cpu:.2f} | {mine['peak_kib'] / p['peak_kib']:.2f} |")
+    return rows
 
 
 def main():
@@ -275,7 +307,12 @@ def write_report(results, rows):
             "ext4 without a journal passes over inodes freed in the last seconds when it "
             "allocates, which would charge the removal to the tool that runs next.",
             "- The machine is shared with other work (builds, tests); wall times carry that "
-            "noise, which is why the CPU time (user + system) is given beside them.", ""]
+            "noise, which is why the CPU time (user + system) is given beside them."]
+    if BASELINE:
+        out += [f"- `{BASE_LABEL}`: {os.environ.get('KAZ_BASELINE_NAME', BASELINE)}, run in the "
+                "same rounds as this build (environment KAZ_BASELINE), so that before and "
+                "after are measured against the same peers at the same time."]
+    out += [""]
     verdicts = []
     specs = {
         "initial": ("initial: ~20 000 files, ~1 GiB, ~2 000 folders, into an empty target", "kaz",

@@ -188,6 +188,17 @@ TEST_F(MirrorTest, TargetOnlyFolderWithDotNamesIsRemovedWhole) {
     expectIdentical(source, target);
 }
 
+// A folder whose entries were all up to date is left alone, unless its own
+// time has drifted from the source's.
+TEST_F(MirrorTest, FolderTimeAloneIsPutRight) {
+    buildSourceTree(source);
+    ASSERT_EQ(mirror().exitCode, 0);
+    struct timespec drifted[2] = {{0, UTIME_OMIT}, {1500000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (target + "/docs/deep").c_str(), drifted, 0), 0);
+    ASSERT_EQ(mirror().exitCode, 0);
+    expectIdentical(source, target);
+}
+
 TEST_F(MirrorTest, TrialRunChangesNothingOnDisk) {
     buildSourceTree(source);
     buildStaleTarget(target);

@@ -75,7 +75,9 @@ DWORD storeSourceListing(HANDLE find, WIN32_FIND_DATAA& entry, SearchPattern& so
             !isExcluded(source.prefix(), entry)) {
             if (!isFolder(entry)) ++runState.totalFilesConsidered;
             ensureEntry(top);
-            entryAt(top++) = entry;
+            entryAt(top) = entry;
+            // The walk's own marks; the system's value of this field means nothing here.
+            entryAt(top++).dwReserved1 = 0;
         }
     } while (FindNextFileA(find, &entry));
     DWORD code = GetLastError();

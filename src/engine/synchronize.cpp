@@ -20,6 +20,9 @@
 namespace {
 
 constexpr int kSourceCheckLine = 2833;
+// Marks, in the record of a source folder, that its target folder's time
+// differs: the walk gives it the source's time even when it changes nothing.
+constexpr DWORD kTargetTimeDiffers = 1;
 constexpr int kTargetCheckLine = 2847;
 
 struct NameHash {
@@ -79,12 +82,15 @@ bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) 
     return false;
 }
 
+bool sameWriteTime(const WIN32_FIND_DATAA& source, const WIN32_FIND_DATAA& target) {
+    return source.ftLastWriteTime.dwLowDateTime == target.ftLastWriteTime.dwLowDateTime &&
+           source.ftLastWriteTime.dwHighDateTime == target.ftLastWriteTime.dwHighDateTime;
+}
+
 bool upToDate(const WIN32_FIND_DATAA& source, const WIN32_FIND_DATAA& target) {
     const DWORD kind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     return (source.dwFileAttributes & kind) == (target.dwFileAttributes & kind) &&
-           source.ftLastWriteTime.dwLowDateTime == target.ftLastWriteTime.dwLowDateTime &&
-           source.ftLastWriteTime.dwHighDateTime == target.ftLastWriteTime.dwHighDateTime &&
-           source.nFileSizeHigh == target.nFileSizeHigh &&
+           sameWriteTime(source, target) && source.nFileSizeHigh == target.nFileSizeHigh &&
            source.nFileSizeLow == target.nFileSizeLow;
 }
 
@@ -102,7 +108,10 @@ void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources
     auto found = sources.find(target.cFileName);
     if (found != sources.end()) {
         WIN32_FIND_DATAA& source = entryAt(found->second);
-        if (isFolder(source) && isFolder(target)) return;
+        if (isFolder(source) && isFolder(target)) {
+            if (!sameWriteTime(source, target)) source.dwReserved1 |= kTargetTimeDiffers;
+            return;
+        }
         if (!isFolder(source) && !isFolder(target)) {
             if (!upToDate(source, target)) return;
             ++runState.virtualFilesProcessed;
@@ -173,20 +182,45 @@ int32_t copyMissingFiles(SearchPattern& source, SearchPattern& target, int32_t b
 }
 
 // Entries made inside a folder changed its time: give it the source's again.
-// Below the root a link that took the folder's place gets the time itself;
-// the root is the folder the user named, link or not.
-void carryFolderTime(SearchPattern& source, SearchPattern& target, bool root) {
+// Entries made or removed inside a folder changed its time: it gets the
+// source's again. Below the root a link that took the folder's place gets
+// the time itself; the root is the folder the user named, link or not.
+void setFolderTime(const char* targetFolder, const FILETIME& lastWrite, bool root) {
+    const DWORD linkItself = root ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE folder = CreateFileA(targetFolder, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | linkItself,
+                                nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return;
+    SetFileTime(folder, nullptr, nullptr, &lastWrite);
+    CloseHandle(folder);
+}
+
+// The root's source time is looked up; below it the parent's listing has it.
+void carryRootTime(SearchPattern& source, SearchPattern& target) {
     std::string sourceFolder = source.folder(), targetFolder = target.folder();
     if (sourceFolder.empty() || targetFolder.empty()) return;
     WIN32_FIND_DATAA info;
     if (!platform::lookUpName(sourceFolder.c_str(), &info)) return;
-    const DWORD linkItself = root ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE folder = CreateFileA(targetFolder.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | linkItself, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) return;
-    SetFileTime(folder, nullptr, nullptr, &info.ftLastWriteTime);
-    CloseHandle(folder);
+    setFolderTime(targetFolder.c_str(), info.ftLastWriteTime, true);
+}
+
+// Counts every change the walk makes in the target, so that a folder whose
+// walk changed nothing, and whose time was right, costs no calls of its own.
+uint64_t targetChanges() {
+    return uint64_t{runState.filesCreated} + runState.filesDeleted + runState.foldersCreated +
+           runState.foldersDeleted + static_cast<uint32_t>(runState.totalFilesDeleted);
+}
+
+void synchronizeSubfolder(SearchPattern& source, SearchPattern& target, int32_t index,
+                          int32_t folderEnd) {
+    const uint64_t changesBefore = targetChanges();
+    std::string childSource = source.childPattern(entryAt(index).cFileName);
+    std::string childTarget = target.childPattern(entryAt(index).cFileName);
+    synchronizeFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
+    const WIN32_FIND_DATAA& folder = entryAt(index);
+    if (runState.trialRun) return;
+    if (targetChanges() != changesBefore || (folder.dwReserved1 & kTargetTimeDiffers))
+        setFolderTime(target.withName(folder.cFileName), folder.ftLastWriteTime, false);
 }
 
 }  // namespace
@@ -203,13 +237,9 @@ int synchronizeFolder(const char* sourcePattern, const char* targetPattern, int3
     showPatterns(sourcePattern, targetPattern);
     int32_t folderEnd = copyMissingFiles(source, target, baseIndex, top);
     showPatterns(sourcePattern, targetPattern);
-    for (int32_t i = baseIndex; i < folderEnd; ++i) {
-        std::string childSource = source.childPattern(entryAt(i).cFileName);
-        std::string childTarget = target.childPattern(entryAt(i).cFileName);
-        synchronizeFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
-    }
+    for (int32_t i = baseIndex; i < folderEnd; ++i) synchronizeSubfolder(source, target, i, folderEnd);
     showPatterns(sourcePattern, targetPattern);
     // The walk starts at the bottom of the entry table; deeper levels above it.
-    if (!runState.trialRun) carryFolderTime(source, target, baseIndex == 0);
+    if (baseIndex == 0 && !runState.trialRun) carryRootTime(source, target);
     return 0;
 }
