@@ -199,6 +199,11 @@ bool locate(const char* path, NameAt& at) {
     }
     if (beneath.anchor == nullptr) return failLookup(at, beneath.openError);
     size_t slash = beneath.rest.rfind('/');
+    // A last name ".." would act on the folder above the one looked up,
+    // which may be above the anchor; a walk never asks for it.
+    if (beneath.rest.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
+                             "..") == 0)
+        return failLookup(at, EXDEV);
     if (beneath.rest.empty() || slash == std::string::npos) {
         at.holder = beneath.anchor;
         at.name = beneath.rest.empty() ? "." : beneath.rest;

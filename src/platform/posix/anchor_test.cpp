@@ -176,6 +176,15 @@ TEST_P(Anchored, MissingNamesAndFoldersReadAsWindowsSaysThem) {
     scratch.file("secret", "s");
     EXPECT_EQ(GetFileAttributesA(scratch.path("root/../secret").c_str()),
               INVALID_FILE_ATTRIBUTES);
+    auto modeOf = [](const std::string& path) {
+        struct stat status;
+        return ::stat(path.c_str(), &status) == 0 ? status.st_mode : mode_t{0};
+    };
+    mode_t before = modeOf(scratch.root());
+    EXPECT_FALSE(SetFileAttributesA(scratch.path("root/..").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(SetFileAttributesA(scratch.path("root/plain/../..").c_str(),
+                                    FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(modeOf(scratch.root()), before);
 }
 
 TEST_P(Anchored, ReleasedAnchorsLeavePathsAsGiven) {
