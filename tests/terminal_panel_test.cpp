@@ -297,3 +297,22 @@ TEST(TerminalPanel, LineBreaksInNamesKeepEveryFigureInItsPlace) {
                                                      "\\[ Cancel \\]\nended [02]\n")))
         << screen;
 }
+
+// With its messages sent to a file a run still asks on the terminal; a
+// SIGTERM while the question waits for its answer ends the run.
+TEST(TerminalPanel, ASignalEndsAQuestionWaitingForItsAnswer) {
+    if (!tmuxInstalled()) GTEST_SKIP() << "tmux is not installed: the terminal is not tried";
+    TempDir dir;
+    std::string source = dir / "source", target = dir / "question-target";
+    std::system(("mkdir -p " + source).c_str());
+    writeFile(source + "/f", "f");
+    Tmux tmux(dir.path());
+    tmux.text(std::string(KAZ_BINARY) + " " + source + " " + target + " 2>" + dir.path() +
+              "/err; echo ended $?");
+    tmux.keys("Enter");
+    ASSERT_FALSE(tmux.waitFor("\\[y/n\\]").empty());
+    shellOutput("pkill -TERM -f -- '" + target + "'");
+    std::string screen = tmux.waitFor("ended [0-9]+\n");
+    EXPECT_NE(screen.find("ended 1\n"), std::string::npos) << screen;
+    EXPECT_FALSE(fileExists(target + "/f"));
+}

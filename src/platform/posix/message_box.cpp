@@ -1,7 +1,9 @@
 // Message boxes on the terminal: the caption on one line, then the text, on
 // standard error. A Yes/No question is answered on the controlling terminal;
 // without one the answer is No.
+#include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -35,6 +37,19 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
+// One byte of the answer; false at the end of input, or when a signal asked
+// the run to stop meanwhile (the read itself would go on waiting).
+bool readAnswerByte(int tty, char& c) {
+    constexpr int kCheckEveryMs = 100;
+    for (;;) {
+        if (platform::stopConfirmedBySignal()) return false;
+        pollfd answer{tty, POLLIN, 0};
+        int ready = poll(&answer, 1, kCheckEveryMs);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0) return read(tty, &c, 1) == 1;
+    }
+}
+
 int askYesNo() {
     int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
     if (tty < 0) {
@@ -46,7 +61,7 @@ int askYesNo() {
         writeAll(tty, "[y/n] ");
         std::string line;
         char c = 0;
-        while (read(tty, &c, 1) == 1 && c != '\n') line += c;
+        while (readAnswerByte(tty, c) && c != '\n') line += c;
         if (line == "y" || line == "Y" || line == "yes") {
             answer = IDYES;
             break;

@@ -58,6 +58,10 @@ namespace platform {
 static_assert(std::atomic<int32_t>::is_always_lock_free,
               "signal handlers may only touch lock-free atomics");
 
+bool stopConfirmedBySignal() {
+    return cancelFlag != nullptr && cancelFlag->load() == kCancelConfirmed;
+}
+
 void installCancelSignals(std::atomic<int32_t>* flag) {
     if (flag == nullptr) return;
     interruptValue = controllingTerminalExists() ? kCancelAsk : kCancelConfirmed;
