@@ -2,15 +2,24 @@
 BUILD ?= build
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Extra options for CMake's configure step (CMAKE_ARGS="-DKAZ_WERROR=ON");
+# KAZ_WERROR=ON or OFF is short for that option. Given either, an existing
+# build folder is configured again; the cache keeps the value afterwards.
+CMAKE_ARGS ?=
+KAZ_WERROR ?=
+CONFIGURE_ARGS = $(CMAKE_ARGS) $(if $(KAZ_WERROR),-DKAZ_WERROR=$(KAZ_WERROR))
 
 .PHONY: all build test test-asan demo install clean
 
 all: build
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CONFIGURE_ARGS)
 
 build: $(BUILD)/CMakeCache.txt
+ifneq ($(strip $(CONFIGURE_ARGS)),)
+	cmake -S . -B $(BUILD) $(CONFIGURE_ARGS)
+endif
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -19,7 +28,7 @@ test: build
 # The whole suite again, built with AddressSanitizer and UBSan.
 ASAN_BUILD ?= build-asan
 test-asan:
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DKAZ_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DKAZ_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CONFIGURE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
