@@ -9,21 +9,29 @@ CMAKE_ARGS ?=
 KAZ_WERROR ?=
 CONFIGURE_ARGS = $(CMAKE_ARGS) $(if $(KAZ_WERROR),-DKAZ_WERROR=$(KAZ_WERROR))
 
-.PHONY: all build test test-asan demo install clean
+.PHONY: all configure build test test-unit test-asan demo install clean
 
 all: build
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CONFIGURE_ARGS)
 
-build: $(BUILD)/CMakeCache.txt
+configure: $(BUILD)/CMakeCache.txt
 ifneq ($(strip $(CONFIGURE_ARGS)),)
 	cmake -S . -B $(BUILD) $(CONFIGURE_ARGS)
 endif
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The unit tests beside the sources only (ctest label unit), without the
+# end-to-end tests that run kaz (label e2e); builds only what they need.
+test-unit: configure
+	cmake --build $(BUILD) -j $(JOBS) --target kaz_unit_tests
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L '^unit$$'
 
 # The whole suite again, built with AddressSanitizer and UBSan.
 ASAN_BUILD ?= build-asan
