@@ -169,6 +169,17 @@ struct BY_HANDLE_FILE_INFORMATION {
 #define ERROR_SEM_TIMEOUT 121u
 #define ERROR_BAD_PATHNAME 161u
 #define ERROR_BUSY 170u
+// Further codes that only Windows reports, known here so that lists of
+// them can be written by name.
+#define ERROR_NETWORK_BUSY 54u
+#define ERROR_SHARING_PAUSED 70u
+#define ERROR_OUT_OF_STRUCTURES 84u
+#define ERROR_OPEN_FAILED 110u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_BUSY_DRIVE 142u
+#define ERROR_PATH_BUSY 148u
+#define ERROR_LOCKED 212u
+#define ERROR_CANTOPEN 1011u
 
 // Files and folders.
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data);

@@ -26,18 +26,19 @@ constexpr DWORD kCreateAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 constexpr DWORD kSourceFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
 
-// Not every name is known to the POSIX backend, so the codes stand as numbers:
-// too many open files, not enough memory, out of memory, sharing violation,
-// lock violation, sharing buffer exceeded, network busy, sharing paused, out of
-// structures, open failed, insufficient buffer, busy drive, path busy, busy,
-// locked, cannot open.
-constexpr DWORD kBusyErrors[] = {4, 8, 14, 32, 33, 36, 54, 70, 84, 110, 122, 142, 148, 170, 212, 1011};
+constexpr DWORD kBusyErrors[] = {
+    ERROR_TOO_MANY_OPEN_FILES, ERROR_NOT_ENOUGH_MEMORY,  ERROR_OUTOFMEMORY,
+    ERROR_SHARING_VIOLATION,   ERROR_LOCK_VIOLATION,     ERROR_SHARING_BUFFER_EXCEEDED,
+    ERROR_NETWORK_BUSY,        ERROR_SHARING_PAUSED,     ERROR_OUT_OF_STRUCTURES,
+    ERROR_OPEN_FAILED,         ERROR_INSUFFICIENT_BUFFER, ERROR_BUSY_DRIVE,
+    ERROR_PATH_BUSY,           ERROR_BUSY,               ERROR_LOCKED,
+    ERROR_CANTOPEN,
+};
 
 constexpr char kReplacementPrefix[] = ".~kaz~";
 
-// ERROR_INVALID_NAME: the exception entry of a pair that the log cannot hold
-// as a list line.
-constexpr DWORD kNameUnfitForList = 123;
+// The exception entry of a pair that the log cannot hold as a list line.
+constexpr DWORD kNameUnfitForList = ERROR_INVALID_NAME;
 
 // The counters a copy puts back when it does not complete.
 struct SavedCounters {
