@@ -65,6 +65,9 @@ namespace platform {
 
 // Whether the first n bytes of two paths are the same on this platform.
 bool sameNamePrefix(const char* a, const char* b, size_t n);
+// Whether the first n bytes of two texts are the same with the letter case of
+// ASCII letters ignored, on every platform (switch names, unlike file names).
+bool sameTextIgnoringCase(const char* a, const char* b, size_t n);
 // A hash that agrees with sameName: names that are the same hash alike.
 size_t nameHash(const char* name);
 

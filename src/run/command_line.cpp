@@ -1,7 +1,5 @@
 #include "run/command_line.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -59,7 +57,7 @@ int lengthBeforeEquals(const char* argument) {
 
 bool prefixMatches(const char* name, const char* argument, int n, int shortest) {
     return n >= shortest && n <= static_cast<int>(std::strlen(name)) &&
-           strncasecmp(name, argument, static_cast<size_t>(n)) == 0;
+           platform::sameTextIgnoringCase(name, argument, static_cast<size_t>(n));
 }
 
 // Tests one argument against every row; returns how many rows matched.

@@ -1,4 +1,5 @@
 // Conventions and process-wide facts of the POSIX build.
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -22,6 +23,10 @@ bool sameNamePrefix(const char* a, const char* b, size_t n) {
 }
 
 size_t nameHash(const char* name) { return std::hash<std::string_view>{}(name); }
+
+bool sameTextIgnoringCase(const char* a, const char* b, size_t n) {
+    return strncasecmp(a, b, n) == 0;
+}
 
 namespace {
 int savedArgc = 0;

@@ -46,6 +46,12 @@ bool sameNamePrefix(const char* a, const char* b, size_t n) {
     return true;
 }
 
+// The C runtime's comparison, in the "C" locale: ASCII letters only, unlike
+// the code-page folding of names above.
+bool sameTextIgnoringCase(const char* a, const char* b, size_t n) {
+    return _strnicmp(a, b, n) == 0;
+}
+
 // FNV-1a over the folded bytes, so that names equal but for case agree.
 size_t nameHash(const char* name) {
     size_t hash = static_cast<size_t>(14695981039346656037ull);
