@@ -77,6 +77,9 @@ bool linkFolder(const std::string& to, const std::string& link) {
     return !error;
 }
 
+const char* const kNoFolderLinks =
+    "no link to a folder can be made here: the checks through links are left out";
+
 const char* const kSame = "Error, source and destination the same\\.";
 const char* const kNested = "Error, destination is subdirectory of source\\.";
 const char* const kQuestion =
@@ -125,14 +128,14 @@ TEST(SearchPattern, FolderGetsOneSeparatorAndTheWildCardsOrTheRunEnds) {
 TEST_F(PathChecks, SameFolderIsRefusedHoweverItIsSpelled) {
     EXPECT_STOP(check(data, data + "/"), testing::ExitedWithCode(1), kSame);
     EXPECT_STOP(check(data, dir / "other/../data/old/.."), testing::ExitedWithCode(1), kSame);
-    if (!linkFolder(data, dir / "link")) return;
+    if (!linkFolder(data, dir / "link")) GTEST_SKIP() << kNoFolderLinks;
     EXPECT_STOP(check(data, dir / "link"), testing::ExitedWithCode(1), kSame);
 }
 
 TEST_F(PathChecks, TargetInsideSourceIsRefusedHoweverItIsReached) {
     EXPECT_STOP(check(data, data + "/sub"), testing::ExitedWithCode(1), kNested);
     EXPECT_STOP(check(data, data + "/../data/sub"), testing::ExitedWithCode(1), kNested);
-    if (!linkFolder(data + "/old", dir / "other/into-old")) return;
+    if (!linkFolder(data + "/old", dir / "other/into-old")) GTEST_SKIP() << kNoFolderLinks;
     EXPECT_STOP(check(data, dir / "other/into-old"), testing::ExitedWithCode(1), kNested);
     // ".." after the link climbs from where it leads: still inside the source.
     EXPECT_STOP(check(data, dir / "other/into-old/../new/deeper"), testing::ExitedWithCode(1),
