@@ -235,6 +235,13 @@ bool createTarget(CopyJob& job) {
     }
 }
 
+// What the open source says of itself: the file being read, whatever its
+// name leads to by now. Its size and time after the copy tell whether it was
+// written to meanwhile.
+void describeSource(HANDLE file, const char* source, BY_HANDLE_FILE_INFORMATION& info) {
+    if (!GetFileInformationByHandle(file, &info)) lookupFileInfo(info, source);
+}
+
 // Only the last-access time is put back on the source: writing its
 // last-write time back would hide a change made while it was being read.
 void restoreSourceAccessTime(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
@@ -368,6 +375,11 @@ bool closeAndCheck(CopyJob& job, const SavedCounters& saved) {
     restoreSourceAccessTime(job.from, job.info);
     SetFileTime(job.to, &job.info.ftCreationTime, &job.info.ftLastAccessTime,
                 &job.info.ftLastWriteTime);
+    BY_HANDLE_FILE_INFORMATION after;
+    describeSource(job.from, job.source, after);
+    // The owner comes first: a set-user-ID bit given before it would make the
+    // copy, for a moment, a set-user-ID file of the wrong owner.
+    platform::copyOwnerOfOpen(job.from, job.to);
     CloseHandle(job.from);
     if (!CloseHandle(job.to)) {
         DWORD code = GetLastError();
@@ -376,8 +388,6 @@ bool closeAndCheck(CopyJob& job, const SavedCounters& saved) {
         reportWriteFailure(job.source, job.target, code);
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION after;
-    lookupFileInfo(after, job.source);
     // A read that came back short before the size the source still has is
     // no end of file: the copy is incomplete, whatever the read said.
     if (!sameVersion(job.info, after) || job.copiedTotal < fileSize(job.info)) {
@@ -417,11 +427,9 @@ void noteCopiedNotVerified(const char* source, const char* target) {
     writeLog("\r\n");
 }
 
-// The owner comes first: a set-user-ID bit given before it would make the
-// copy, for a moment, a set-user-ID file of the wrong owner.
+// The copy has its owner already; its attributes follow.
 void finishCopy(const CopyJob& job, const SavedCounters& saved) {
     const char* written = job.written.c_str();
-    platform::copyOwner(job.source, written);
     if (job.info.dwFileAttributes != createAttributes(job))
         SetFileAttributesA(written, job.info.dwFileAttributes);
     if (job.replacing) {
@@ -452,7 +460,7 @@ void copyForReal(const char* source, const char* target) {
         handleSourceOpenFailure(source, target);
         return;
     }
-    lookupFileInfo(job.info, source);
+    describeSource(job.from, source, job.info);
     if (!createTarget(job)) {
         CloseHandle(job.from);
         return;

@@ -7,6 +7,8 @@
 #include "platform/platform.h"
 #include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
+#include "platform/posix/file_handle.h"
+#include "platform/posix/file_status.h"
 #include "platform/posix/mode_change.h"
 
 namespace {
@@ -40,6 +42,26 @@ BOOL copyOwner(const char* source, const char* target) {
     if (!posix::setModeNoFollow(to.folder, to.c_name(), toStatus.st_mode & 07777))
         return posix::failAt(to, errno, target);
     return TRUE;
+}
+
+// The copy is still being written when this is called: private to its
+// owner, with no set-user-ID or set-group-ID bit yet to lose.
+BOOL copyOwnerOfOpen(HANDLE source, HANDLE target) {
+    static const bool root = geteuid() == 0;
+    if (!root) return TRUE;
+    posix::FileHandle* from = posix::fileHandle(source);
+    posix::FileHandle* to = posix::fileHandle(target);
+    if (from == nullptr || to == nullptr || to->fd < 0)
+        return posix::failWithCode(ERROR_INVALID_HANDLE);
+    posix::FileStatus read, written;
+    bool known = from->isLink ? posix::statusInFolder(from->linkFolder != nullptr
+                                                          ? from->linkFolder->fd
+                                                          : AT_FDCWD,
+                                                      from->linkName.c_str(), read)
+                              : posix::statusOfDescriptor(from->fd, read);
+    if (!known || !posix::statusOfDescriptor(to->fd, written)) return posix::failWithErrno(errno);
+    if (read.owner == written.owner && read.group == written.group) return TRUE;
+    return fchown(to->fd, read.owner, read.group) == 0 ? TRUE : posix::failWithErrno(errno);
 }
 
 }  // namespace platform

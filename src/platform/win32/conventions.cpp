@@ -72,6 +72,7 @@ bool standardErrorIsTerminal() { return false; }
 
 // Files keep the owner Windows gives them.
 BOOL copyOwner(const char*, const char*) { return TRUE; }
+BOOL copyOwnerOfOpen(HANDLE, HANDLE) { return TRUE; }
 
 bool resolvePath(const char* path, std::string& resolved) {
     char full[MAX_PATH];
