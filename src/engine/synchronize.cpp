@@ -20,10 +20,10 @@
 namespace {
 
 constexpr int kSourceCheckLine = 2833;
+constexpr int kTargetCheckLine = 2847;
 // Marks, in the record of a source folder, that its target folder's time
 // differs: the walk gives it the source's time even when it changes nothing.
 constexpr DWORD kTargetTimeDiffers = 1;
-constexpr int kTargetCheckLine = 2847;
 
 struct NameHash {
     size_t operator()(const char* name) const { return platform::nameHash(name); }

@@ -127,8 +127,13 @@ HANDLE openSource(const char* source, bool& sharedForWriting) {
                         kSourceFlags | FILE_FLAG_BACKUP_SEMANTICS);
 }
 
+// A failed copy is an exception, and its pair goes into the recopy list so
+// that a replay of the log finishes the job.
 void reportCopyFailure(const char* message, DWORD code, int32_t messageIndex, const char* source,
-                       const char* target);
+                       const char* target) {
+    reportError(message, code, messageIndex, source, target);
+    addEntry(runState.recopyList, source, target, code, messageIndex);
+}
 
 // A source that cannot be opened waits for the retry pass when it is in use,
 // and is reported otherwise.
@@ -138,14 +143,6 @@ void handleSourceOpenFailure(const char* source, const char* target) {
     if (isBusyError(code) && addBusyFile(source, target, code)) return;
     reportCopyFailure("Error opening file", code, 0, source, target);
     ++runState.busySourceOpens;
-}
-
-// A failed copy is an exception, and its pair goes into the recopy list so
-// that a replay of the log finishes the job.
-void reportCopyFailure(const char* message, DWORD code, int32_t messageIndex, const char* source,
-                       const char* target) {
-    reportError(message, code, messageIndex, source, target);
-    addEntry(runState.recopyList, source, target, code, messageIndex);
 }
 
 // A copy under way.
