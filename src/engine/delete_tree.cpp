@@ -31,6 +31,16 @@ BOOL deleteFile(const char* path, const WIN32_FIND_DATAA& entry) {
     return DeleteFileA(path);
 }
 
+// A folder being removed that could not be listed to its end stays; the
+// thread's last error keeps the reason for the caller.
+void reportUnlistedFolder(const char* folder, DWORD code) {
+    addException(folder, ": KAZ - Error parsing directory ", code, 0);
+    writeLog(": KAZ - Error parsing directory ");
+    writeLogPath(folder);
+    writeLog("\r\n");
+    SetLastError(code);
+}
+
 // One entry of a folder being removed; false when the rest of the folder
 // must be left alone.
 bool removeTreeEntry(const char* path, const WIN32_FIND_DATAA& entry) {
@@ -129,12 +139,7 @@ int deleteTree(const char* folder) {
                                                    : INVALID_HANDLE_VALUE;
     if (find == INVALID_HANDLE_VALUE && !isMissing(GetLastError())) {
         // A link that took the folder's place is neither entered nor removed.
-        DWORD code = GetLastError();
-        addException(folder, ": KAZ - Error parsing directory ", code, 0);
-        writeLog(": KAZ - Error parsing directory ");
-        writeLogPath(folder);
-        writeLog("\r\n");
-        SetLastError(code);
+        reportUnlistedFolder(folder, GetLastError());
         return 0;
     }
     if (find == INVALID_HANDLE_VALUE) {
@@ -152,10 +157,7 @@ int deleteTree(const char* folder) {
     if (code != ERROR_NO_MORE_FILES) {
         SetLastError(code);
         writeDebugTrace(15);
-        addException(folder, ": KAZ - Error parsing directory ", code, 0);
-        writeLog(": KAZ - Error parsing directory ");
-        writeLogPath(folder);
-        writeLog("\r\n");
+        reportUnlistedFolder(folder, code);
         return 0;
     }
     setShownTarget(folder);

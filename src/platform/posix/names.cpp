@@ -49,28 +49,31 @@ BOOL DeleteFileA(LPCSTR name) {
     return failAt(at, errno, name);
 }
 
-BOOL MoveFileA(LPCSTR from, LPCSTR to) {
+// Both names of a rename, each found without following a link below an
+// anchor; `move` makes the rename and returns 0 or errno.
+template <typename Move>
+BOOL renameNames(LPCSTR from, LPCSTR to, Move move) {
     if (Injection fault = injectedFault(Call::MoveFile, from, to); fault.fails())
         return failWithCode(fault.code);
     if (from == nullptr || to == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
     NameAt source, target;
     if (!locate(from, source)) return failAt(source, errno, from);
     if (!locate(to, target)) return failAt(target, errno, to);
-    int err = renameWithoutReplacing(source, target);
+    int err = move(source, target);
     return err == 0 ? TRUE : failRename(err, source, from);
+}
+
+BOOL MoveFileA(LPCSTR from, LPCSTR to) {
+    return renameNames(from, to, renameWithoutReplacing);
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return MoveFileA(from, to);
-    if (Injection fault = injectedFault(Call::MoveFile, from, to); fault.fails())
-        return failWithCode(fault.code);
-    if (from == nullptr || to == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
-    NameAt source, target;
-    if (!locate(from, source)) return failAt(source, errno, from);
-    if (!locate(to, target)) return failAt(target, errno, to);
-    if (renameat(source.folder, source.c_name(), target.folder, target.c_name()) != 0)
-        return failRename(errno, source, from);
-    return TRUE;
+    return renameNames(from, to, [](const NameAt& source, const NameAt& target) {
+        return renameat(source.folder, source.c_name(), target.folder, target.c_name()) == 0
+                   ? 0
+                   : errno;
+    });
 }
 
 // Only a folder can be missing on the way to a new folder.
