@@ -6,9 +6,8 @@ SECONDS_EACH=${2:-60}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "${1:-build-fuzz}"
 BUILD=$(cd "${1:-build-fuzz}" && pwd)
-if ! command -v clang++ >/dev/null 2>&1; then
-    apt-get install -y clang
-fi
+. "$ROOT/tools/packages.sh"
+install_missing clang
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DKAZ_FUZZ=ON -DKAZ_TESTS=OFF \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug
 TARGETS="switch_matchers command_splitter wildcard_match filter_list copy_list"

@@ -1,4 +1,5 @@
-# Sourced by the build scripts: installs Debian packages that are missing.
+# Sourced by CI, the benchmarks, the fuzz targets and the Windows scripts:
+# installs the Debian packages that are missing.
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 install_missing() {
