@@ -63,16 +63,7 @@ protected:
         all.insert(all.end(), extra.begin(), extra.end());
         return runWith(all);
     }
-    int runWith(const std::vector<std::string>& given) {
-        resetRunState();
-        arguments = {"kaz"};
-        arguments.insert(arguments.end(), given.begin(), given.end());
-        argv.clear();
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        platform::setProcessArguments(static_cast<int>(arguments.size()), argv.data());
-        return runEntry(nullptr);
-    }
+
     // A first run without faults, so that the target holds everything.
     void mirrorFirst() {
         ASSERT_EQ(run(), 0);
@@ -101,8 +92,7 @@ protected:
     std::filesystem::path source = std::filesystem::path(dir.path()) / "source";
     std::filesystem::path target = std::filesystem::path(dir.path()) / "target";
     std::string logPath = dir / "run.log";
-    std::vector<std::string> arguments;
-    std::vector<char*> argv;
+    InProcessRun runWith;
 };
 
 using FaultRunDeathTest = FaultRunTest;

@@ -77,20 +77,10 @@ size_t occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Runs kaz, killing it if it has not ended after `seconds`: a hang shows as
-// exit code 128 + SIGKILL instead of a stuck suite.
+// Runs kaz, killing it if it has not ended after `seconds`.
 RunResult runWithin(const std::vector<std::string>& arguments, int seconds) {
     KazProcess kaz(arguments);
-    std::atomic<bool> ended{false};
-    std::thread watchdog([&] {
-        for (int i = 0; i < seconds * 10 && !ended; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!ended) kaz.signal(SIGKILL);
-    });
-    RunResult result = kaz.wait();
-    ended = true;
-    watchdog.join();
-    return result;
+    return waitWithin(kaz, seconds);
 }
 
 // Holds exclusive locks on files, as a program that works on them does.

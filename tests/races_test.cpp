@@ -213,21 +213,6 @@ public:
     int parkedCount = 0;
 };
 
-// Kills kaz when it has not ended after `seconds`: a hang shows as exit code
-// 128 + SIGKILL instead of a stuck suite.
-RunResult finishWithin(KazProcess& kaz, int seconds) {
-    std::atomic<bool> ended{false};
-    std::thread watchdog([&] {
-        for (int i = 0; i < seconds * 10 && !ended; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!ended) kaz.signal(SIGKILL);
-    });
-    RunResult result = kaz.wait();
-    ended = true;
-    watchdog.join();
-    return result;
-}
-
 // ---- Swaps at a chosen call of a run in this process ----
 
 class RaceAtACallTest : public testing::Test, protected RaceLayout {
@@ -239,14 +224,9 @@ protected:
     }
 
     int run(std::vector<std::string> extra = {}) {
-        resetRunState();
-        arguments = {"kaz", source, target, logPath, "-nowarn"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        argv.clear();
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        platform::setProcessArguments(static_cast<int>(arguments.size()), argv.data());
-        return runEntry(nullptr);
+        std::vector<std::string> all = {source, target, logPath, "-nowarn"};
+        all.insert(all.end(), extra.begin(), extra.end());
+        return runInProcess(all);
     }
     std::string log() const { return readFile(logPath); }
 
@@ -274,8 +254,7 @@ protected:
         return contains(text, "  " + code + pair) && contains(text, ": KAZ - " + code + pair);
     }
 
-    std::vector<std::string> arguments;
-    std::vector<char*> argv;
+    InProcessRun runInProcess;
 };
 
 // d20 has fallen behind: f.txt outdated, new.txt missing, stale.txt and
@@ -578,7 +557,7 @@ protected:
     RunResult runKaz() {
         std::filesystem::remove(logPath);
         KazProcess kaz({source, target, logPath, "-nowarn", "-delayopen=1"});
-        return finishWithin(kaz, 60);
+        return waitWithin(kaz, 60);
     }
 
     // Whatever moment a swap hit: the outside untouched, no stop, and what
@@ -600,6 +579,22 @@ protected:
         if (contains(text, kBadPath)) ++linksMet;
     }
     bool racedEnough() const { return runs >= kMostRuns || linksMet >= kEnoughLinksMet; }
+    // Runs until enough runs met a link, a thread swapping every folder of
+    // `root` with a link to `to` and back meanwhile.
+    void raceWithAThread(const std::string& root, const std::string& to) {
+        recordOutside();
+        while (!racedEnough()) {
+            buildTrees(0);
+            FolderSwapper swapper(swapsOf(root, to), attic);
+            std::atomic<bool> stop{false};
+            std::thread swapping([&] { swapper.swapUntil(stop); });
+            RunResult result = runKaz();
+            stop = true;
+            swapping.join();
+            checkRun(result);
+        }
+        expectLinksMet();
+    }
     void expectLinksMet() {
         RecordProperty("runs", runs);
         RecordProperty("linksMet", linksMet);
@@ -612,33 +607,11 @@ protected:
 };
 
 TEST_F(RacingRunTest, ThreadSwapsTargetFoldersForLinksToTheOutside) {
-    recordOutside();
-    while (!racedEnough()) {
-        buildTrees(0);
-        FolderSwapper swapper(swapsOf(target, outside), attic);
-        std::atomic<bool> stop{false};
-        std::thread swapping([&] { swapper.swapUntil(stop); });
-        RunResult result = runKaz();
-        stop = true;
-        swapping.join();
-        checkRun(result);
-    }
-    expectLinksMet();
+    raceWithAThread(target, outside);
 }
 
 TEST_F(RacingRunTest, ThreadSwapsSourceFoldersForLinksToARootOnlyFolder) {
-    recordOutside();
-    while (!racedEnough()) {
-        buildTrees(0);
-        FolderSwapper swapper(swapsOf(source, secret), attic);
-        std::atomic<bool> stop{false};
-        std::thread swapping([&] { swapper.swapUntil(stop); });
-        RunResult result = runKaz();
-        stop = true;
-        swapping.join();
-        checkRun(result);
-    }
-    expectLinksMet();
+    raceWithAThread(source, secret);
 }
 
 // Root mirrors trees that an unprivileged user owns, while that user swaps
@@ -700,7 +673,7 @@ TEST(VerifyLinkTest, TargetFolderThatIsALinkIsADifference) {
     }
     layout.recordOutside();
     KazProcess kaz({source, target, layout.logPath, "-verify", "-nowarn"});
-    RunResult result = finishWithin(kaz, 60);
+    RunResult result = waitWithin(kaz, 60);
     std::string text = readFile(layout.logPath);
     layout.expectUntouched(text);
     EXPECT_EQ(result.exitCode, kRunIncomplete) << result.err << text;
@@ -768,7 +741,7 @@ TEST(SetUserIdWindowTest, CopyIsNeverSetUserIdAndRootsAtOnce) {
         }
     });
     KazProcess kaz({source, target, layout.logPath, "-nowarn", "-delaytarget=5"});
-    RunResult result = finishWithin(kaz, 60);
+    RunResult result = waitWithin(kaz, 60);
     ended = true;
     watcher.join();
     ASSERT_EQ(result.exitCode, 0) << result.err << readFile(layout.logPath);

@@ -4,9 +4,14 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+
+#include "run/run_entry.h"
 
 TempDir::TempDir() {
     char name[] = "/tmp/kaz-test-XXXXXX";
@@ -112,6 +117,30 @@ RunResult KazProcess::wait() {
 
 RunResult runKaz(const std::vector<std::string>& arguments) {
     return KazProcess(arguments).wait();
+}
+
+RunResult waitWithin(KazProcess& kaz, int seconds) {
+    std::atomic<bool> ended{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < seconds * 10 && !ended; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!ended) kaz.signal(SIGKILL);
+    });
+    RunResult result = kaz.wait();
+    ended = true;
+    watchdog.join();
+    return result;
+}
+
+int InProcessRun::operator()(const std::vector<std::string>& given) {
+    resetRunState();
+    arguments_ = {"kaz"};
+    arguments_.insert(arguments_.end(), given.begin(), given.end());
+    argv_.clear();
+    for (std::string& argument : arguments_) argv_.push_back(argument.data());
+    argv_.push_back(nullptr);
+    platform::setProcessArguments(static_cast<int>(arguments_.size()), argv_.data());
+    return runEntry(nullptr);
 }
 
 std::string shell(const std::string& command, int* status) {

@@ -65,6 +65,21 @@ private:
 
 // Runs kaz to its end.
 RunResult runKaz(const std::vector<std::string>& arguments);
+// Waits for kaz, killing it if it has not ended after `seconds`: a hang shows
+// as exit code 128 + SIGKILL instead of a stuck suite.
+RunResult waitWithin(KazProcess& kaz, int seconds);
+
+// A whole run in this process, through the run entry, with the arguments
+// after the program's name; the run entry's result. The argument vector
+// lives until the next run, as the process's own would.
+class InProcessRun {
+public:
+    int operator()(const std::vector<std::string>& given);
+
+private:
+    std::vector<std::string> arguments_;
+    std::vector<char*> argv_;
+};
 
 // Runs a shell command; returns what it printed (standard output and error)
 // and sets *status to its exit status.
