@@ -31,4 +31,8 @@ struct FileHandle : Handle {
 // The file handle behind `handle`, or null when it is none.
 FileHandle* fileHandle(HANDLE handle);
 
+struct FileStatus;
+// What the open file (or, for a link, the link itself) is now.
+bool statusOfHandle(const FileHandle& file, FileStatus& status);
+
 }  // namespace posix

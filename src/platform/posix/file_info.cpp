@@ -17,11 +17,6 @@ int linkFolder(const FileHandle& file) {
     return file.linkFolder != nullptr ? file.linkFolder->fd : AT_FDCWD;
 }
 
-bool statusOfHandle(const FileHandle& file, FileStatus& status) {
-    if (file.isLink) return statusInFolder(linkFolder(file), file.linkName.c_str(), status);
-    return statusOfDescriptor(file.fd, status);
-}
-
 DWORD low(uint64_t value) {
     return static_cast<DWORD>(value & 0xFFFFFFFFu);
 }
@@ -62,6 +57,12 @@ bool isOmitted(const timespec& time) {
 }
 
 }  // namespace
+
+bool statusOfHandle(const FileHandle& file, FileStatus& status) {
+    if (file.isLink) return statusInFolder(linkFolder(file), file.linkName.c_str(), status);
+    return statusOfDescriptor(file.fd, status);
+}
+
 }  // namespace posix
 
 using namespace posix;

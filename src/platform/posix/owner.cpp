@@ -54,12 +54,8 @@ BOOL copyOwnerOfOpen(HANDLE source, HANDLE target) {
     if (from == nullptr || to == nullptr || to->fd < 0)
         return posix::failWithCode(ERROR_INVALID_HANDLE);
     posix::FileStatus read, written;
-    bool known = from->isLink ? posix::statusInFolder(from->linkFolder != nullptr
-                                                          ? from->linkFolder->fd
-                                                          : AT_FDCWD,
-                                                      from->linkName.c_str(), read)
-                              : posix::statusOfDescriptor(from->fd, read);
-    if (!known || !posix::statusOfDescriptor(to->fd, written)) return posix::failWithErrno(errno);
+    if (!posix::statusOfHandle(*from, read) || !posix::statusOfHandle(*to, written))
+        return posix::failWithErrno(errno);
     if (read.owner == written.owner && read.group == written.group) return TRUE;
     return fchown(to->fd, read.owner, read.group) == 0 ? TRUE : posix::failWithErrno(errno);
 }
