@@ -17,6 +17,7 @@
 
 #include "platform/anchors.h"
 #include "platform/posix/error_map.h"
+#include "platform/posix/file_status.h"
 
 namespace posix {
 
@@ -218,6 +219,10 @@ bool locate(const char* path, NameAt& at) {
     at.folder = at.holder->fd;
     at.name = beneath.rest.substr(slash + 1);
     return true;
+}
+
+bool locateStatus(const char* path, NameAt& at, FileStatus& status) {
+    return locate(path, at) && statusInFolder(at.folder, at.c_name(), status);
 }
 
 BOOL failAt(const NameAt& at, int err, const char* path) {

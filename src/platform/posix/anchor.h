@@ -43,6 +43,11 @@ struct NameAt {
 // when it cannot be reached: ELOOP for a link on the way.
 bool locate(const char* path, NameAt& at);
 
+struct FileStatus;
+// Finds the entry `path` names as locate does and looks at it, never
+// following it; false with errno set.
+bool locateStatus(const char* path, NameAt& at, FileStatus& status);
+
 // The Windows error for a call through `at` that failed with `err`: a
 // missing name in a folder that was reached is "file not found", a failed
 // look-up on the way "path not found". Sets it as the last error; FALSE.

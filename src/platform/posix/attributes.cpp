@@ -49,7 +49,7 @@ DWORD GetFileAttributesA(LPCSTR name) {
     }
     FileStatus status;
     NameAt at;
-    if (!locate(name, at) || !statusInFolder(at.folder, at.c_name(), status)) {
+    if (!locateStatus(name, at, status)) {
         failAt(at, errno, name);
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -67,7 +67,7 @@ BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
         return failWithCode(ERROR_INVALID_PARAMETER);
     FileStatus status;
     NameAt at;
-    if (!locate(name, at) || !statusInFolder(at.folder, at.c_name(), status))
+    if (!locateStatus(name, at, status))
         return failAt(at, errno, name);
     if (S_ISLNK(status.mode)) return TRUE;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)

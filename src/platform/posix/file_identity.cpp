@@ -13,8 +13,7 @@ bool isSameFile(HANDLE file, const char* path) {
     if (open == nullptr || open->fd < 0 || path == nullptr) return false;
     posix::FileStatus held, named;
     posix::NameAt at;
-    return posix::statusOfDescriptor(open->fd, held) && posix::locate(path, at) &&
-           posix::statusInFolder(at.folder, at.c_name(), named) &&
+    return posix::statusOfDescriptor(open->fd, held) && posix::locateStatus(path, at, named) &&
            held.device == named.device && held.inode == named.inode;
 }
 

@@ -116,7 +116,7 @@ HANDLE startListing(const std::string& folderPath, const char* pattern, WIN32_FI
 BOOL fillFromName(const char* name, WIN32_FIND_DATAA* data) {
     FileStatus status;
     NameAt at;
-    if (!locate(name, at) || !statusInFolder(at.folder, at.c_name(), status))
+    if (!locateStatus(name, at, status))
         return failAt(at, errno, name);
     fillFindData(status, lastComponent(name), data);
     return TRUE;

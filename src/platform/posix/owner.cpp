@@ -11,15 +11,6 @@
 #include "platform/posix/file_status.h"
 #include "platform/posix/mode_change.h"
 
-namespace {
-
-bool statusAt(const char* path, posix::NameAt& at, struct stat& status) {
-    return posix::locate(path, at) &&
-           fstatat(at.folder, at.c_name(), &status, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-}  // namespace
-
 namespace platform {
 
 // Changing the owner clears set-user-ID and set-group-ID bits, even for
@@ -29,17 +20,16 @@ BOOL copyOwner(const char* source, const char* target) {
     if (!root) return TRUE;
     if (source == nullptr || target == nullptr) return posix::failWithCode(ERROR_INVALID_PARAMETER);
     posix::NameAt from, to;
-    struct stat fromStatus;
-    struct stat toStatus;
-    if (!statusAt(source, from, fromStatus)) return posix::failAt(from, errno, source);
-    if (!statusAt(target, to, toStatus)) return posix::failAt(to, errno, target);
-    if (fromStatus.st_uid == toStatus.st_uid && fromStatus.st_gid == toStatus.st_gid) return TRUE;
-    if (fchownat(to.folder, to.c_name(), fromStatus.st_uid, fromStatus.st_gid,
+    posix::FileStatus fromStatus, toStatus;
+    if (!posix::locateStatus(source, from, fromStatus)) return posix::failAt(from, errno, source);
+    if (!posix::locateStatus(target, to, toStatus)) return posix::failAt(to, errno, target);
+    if (fromStatus.owner == toStatus.owner && fromStatus.group == toStatus.group) return TRUE;
+    if (fchownat(to.folder, to.c_name(), fromStatus.owner, fromStatus.group,
                  AT_SYMLINK_NOFOLLOW) != 0)
         return posix::failAt(to, errno, target);
     const mode_t idBits = S_ISUID | S_ISGID;
-    if (S_ISLNK(toStatus.st_mode) || (toStatus.st_mode & idBits) == 0) return TRUE;
-    if (!posix::setModeNoFollow(to.folder, to.c_name(), toStatus.st_mode & 07777))
+    if (S_ISLNK(toStatus.mode) || (toStatus.mode & idBits) == 0) return TRUE;
+    if (!posix::setModeNoFollow(to.folder, to.c_name(), toStatus.mode & 07777))
         return posix::failAt(to, errno, target);
     return TRUE;
 }
