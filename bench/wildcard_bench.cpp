@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "engine/exclude_filters.h"
 #include "report/run_state.h"
-#include "run/exclude_filters.h"
 
 namespace {
 

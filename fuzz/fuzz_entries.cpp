@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "engine/copy_list.h"
+#include "engine/exclude_filters.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
 #include "run/command_line.h"
 #include "run/command_splitter.h"
-#include "run/exclude_filters.h"
 #include "support/text_buffer.h"
 #include "test_support.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "report/progress_dialog.h"
 #include "report/run_state.h"
-#include "shell/progress_dialog.h"
 #include "transfer/file_copy.h"
 #include "transfer/file_verify.h"
 

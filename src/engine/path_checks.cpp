@@ -4,14 +4,13 @@
 #include <cstring>
 #include <string>
 
-#include "platform/name_lookup.h"
 #include "platform/platform.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
+#include "report/progress_dialog.h"
 #include "report/run_state.h"
-#include "run/run_entry.h"
-#include "shell/progress_dialog.h"
+#include "support/run_stop.h"
 #include "support/text_buffer.h"
 
 namespace {
@@ -43,15 +42,6 @@ bool realFolderInside(const std::string& inner, const std::string& outer) {
         prefix += platform::kPathSeparator;
     return inner.size() > prefix.size() &&
            platform::sameNamePrefix(inner.c_str(), prefix.c_str(), prefix.size());
-}
-
-std::string binaryDigits(DWORD value) {
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + (value & 1u)));
-        value >>= 1;
-    } while (value != 0);
-    return digits;
 }
 
 }  // namespace
@@ -92,7 +82,7 @@ void checkPathRelation(const char* sourcePattern, const char* targetPattern) {
                                  "Caution, destination may become subdirectory of source.\n"
                                  "Do you wish to proceed?",
                                  "KAZ", MB_YESNO);
-        if (answer == IDNO) endRun(1);
+        if (answer == IDNO) stopRun(1);
     }
 
     if (runState.delayOpen >= 0) Sleep(static_cast<DWORD>(runState.delayOpen));
@@ -109,20 +99,4 @@ void checkPathRelation(const char* sourcePattern, const char* targetPattern) {
     std::snprintf(detail, sizeof detail, ").\nCode=%lu - %s\n", static_cast<unsigned long>(code),
                   errorName(code));
     fatalMessage3(1, "Error in source path (", sourcePattern, detail);
-}
-
-void lookupFileInfo(BY_HANDLE_FILE_INFORMATION& record, const char* name) {
-    record = BY_HANDLE_FILE_INFORMATION{};
-    WIN32_FIND_DATAA data;
-    if (!platform::lookUpName(name, &data)) return;
-    record.dwFileAttributes = data.dwFileAttributes;
-    record.ftCreationTime = data.ftCreationTime;
-    record.ftLastAccessTime = data.ftLastAccessTime;
-    record.ftLastWriteTime = data.ftLastWriteTime;
-    record.nFileSizeHigh = data.nFileSizeHigh;
-    record.nFileSizeLow = data.nFileSizeLow;
-    if (runState.test) {
-        std::string line = ": /test FindFirstFile " + binaryDigits(record.dwFileAttributes) + "\r\n";
-        writeLog(line.c_str());
-    }
 }

@@ -1,5 +1,5 @@
 // Turning path arguments into search patterns and checking that source and
-// target can be mirrored into each other; looking up one file by name.
+// target can be mirrored into each other.
 #pragma once
 
 #include "platform/windows_api.h"
@@ -13,5 +13,3 @@ void makeSearchPattern(TextBuffer& path);
 // inside the source; asks when the source lies inside the target; ends the
 // run when the source cannot be listed.
 void checkPathRelation(const char* sourcePattern, const char* targetPattern);
-// Fills the record from a listing of the name; all zero when not found.
-void lookupFileInfo(BY_HANDLE_FILE_INFORMATION& record, const char* name);

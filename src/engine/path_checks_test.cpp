@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bitset>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -178,43 +177,6 @@ TEST_F(PathChecks, SourceThatCannotBeListedEndsTheRunWithItsCode) {
     writeFile(dir / "plain", "not a folder");
     EXPECT_STOP(check(dir / "plain", dir / "other"), testing::ExitedWithCode(1),
                 "Error in source path .*\n" + literally(listingErrorBelow(dir / "plain")));
-}
-
-TEST_F(PathChecks, LookupFillsAttributesTimesAndSizeOnly) {
-    std::string file = dir / "report.txt";
-    writeFile(file, "12345");
-    BY_HANDLE_FILE_INFORMATION record;
-    std::memset(&record, 0xAB, sizeof record);
-    lookupFileInfo(record, file.c_str());
-    EXPECT_TRUE(record.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(record.nFileSizeLow, 5u);
-    EXPECT_EQ(record.nFileSizeHigh, 0u);
-    EXPECT_NE(record.ftLastWriteTime.dwHighDateTime, 0u);
-    EXPECT_NE(record.ftLastAccessTime.dwHighDateTime, 0u);
-    EXPECT_NE(record.ftCreationTime.dwHighDateTime, 0u);
-    EXPECT_EQ(record.dwVolumeSerialNumber | record.nNumberOfLinks | record.nFileIndexHigh |
-                  record.nFileIndexLow,
-              0u);
-    lookupFileInfo(record, data.c_str());
-    EXPECT_TRUE(record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-TEST_F(PathChecks, LookupWithTestSwitchLogsAttributesInBinaryAndMissingNamesNothing) {
-    std::string file = dir / "a.txt";
-    writeFile(file, "x");
-    std::string log = dir / "run.log";
-    openLogAt(log);
-    runState.test = 1;
-    BY_HANDLE_FILE_INFORMATION record;
-    std::memset(&record, 0xAB, sizeof record);
-    lookupFileInfo(record, (dir / "absent.txt").c_str());
-    BY_HANDLE_FILE_INFORMATION zero{};
-    EXPECT_EQ(std::memcmp(&record, &zero, sizeof record), 0);
-    lookupFileInfo(record, file.c_str());
-    closeLog();
-    std::string digits = std::bitset<32>(record.dwFileAttributes).to_string();
-    digits.erase(0, digits.find('1'));
-    EXPECT_EQ(readFile(log), ": /test FindFirstFile " + digits + "\r\n");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "engine/copy_list.h"
-#include "engine/folder_maker.h"
 #include "engine/path_checks.h"
 #include "engine/reference_folder.h"
 #include "engine/run_summary.h"
@@ -17,13 +16,14 @@
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/progress.h"
+#include "report/progress_dialog.h"
 #include "report/run_state.h"
-#include "run/run_entry.h"
-#include "shell/progress_dialog.h"
 #include "support/failure_stops.h"
 #include "support/heap.h"
+#include "support/run_stop.h"
 #include "support/text_buffer.h"
 #include "support/wait.h"
+#include "transfer/folder_maker.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ void confirmRun(const char* sourcePattern, const char* targetPattern) {
     std::snprintf(text.data(), text.size(), format, sourcePattern, targetPattern);
     if (MessageBoxA(dialogWindow(runState.progressDialog), text.c_str(), "KAZ", MB_YESNO) ==
         IDNO) {
-        endRun(1);
+        stopRun(1);
     }
 }
 

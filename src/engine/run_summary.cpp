@@ -6,9 +6,9 @@
 #include "report/error_name.h"
 #include "report/log_file.h"
 #include "report/progress.h"
+#include "report/progress_dialog.h"
 #include "report/progress_text.h"
 #include "report/run_state.h"
-#include "shell/progress_dialog.h"
 #include "support/heap.h"
 #include "transfer/busy_retry.h"
 

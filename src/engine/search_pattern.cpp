@@ -1,19 +1,23 @@
 #include "engine/search_pattern.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "engine/exclude_filters.h"
 #include "platform/anchors.h"
 #include "platform/platform.h"
 #include "report/log_file.h"
 #include "report/progress.h"
 #include "report/run_state.h"
-#include "run/exclude_filters.h"
-#include "run/run_entry.h"
 #include "support/failure_stops.h"
+#include "support/heap.h"
 
 namespace {
 constexpr DWORD kVolumeLabel = 0x8;
 constexpr int32_t kRoomForNames = 100;
+constexpr int32_t kFirstEntryCount = 500;
+constexpr int32_t kEntryGrowth = 250;
+constexpr int kEntryCheckLine = 2800;
 }  // namespace
 
 SearchPattern::SearchPattern(const char* pattern, int checkLine) : text_(pattern, kRoomForNames) {
@@ -83,4 +87,25 @@ DWORD storeSourceListing(HANDLE find, WIN32_FIND_DATAA& entry, SearchPattern& so
     DWORD code = GetLastError();
     FindClose(find);
     return code;
+}
+
+void createEntryTable() {
+    // Growing by half the size once that is more than a step keeps a folder
+    // of a hundred thousand entries from being copied over and over.
+    int32_t growth = std::max(kEntryGrowth, runState.entryCapacity / 2);
+    int32_t capacity = runState.entryCapacity == 0 ? kFirstEntryCount
+                                                   : runState.entryCapacity + growth;
+    size_t size = static_cast<size_t>(capacity) * sizeof(WIN32_FIND_DATAA);
+    // Growing in place (a large block is remapped, not copied) keeps the old
+    // and the new table from being held at once, which would set the peak
+    // memory of a large folder.
+    auto* table = static_cast<WIN32_FIND_DATAA*>(heapReallocate(runState.entryTable, size));
+    if (table == nullptr) outOfMemory(static_cast<int32_t>(size));
+    runState.entryTable = table;
+    runState.entryCapacity = capacity;
+}
+
+void ensureEntry(int32_t index) {
+    if (index > runState.entryCapacity) assertionFailed(kMainSourceFile, kEntryCheckLine);
+    if (index == runState.entryCapacity) createEntryTable();
 }

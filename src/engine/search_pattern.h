@@ -39,6 +39,11 @@ bool isListingEntry(const WIN32_FIND_DATAA& entry);
 // An element of the entry table the walks share; the table may move when it
 // grows, so callers take a reference only while nothing can add entries.
 WIN32_FIND_DATAA& entryAt(int32_t index);
+// Makes the table (a run's first call) or grows it.
+void createEntryTable();
+// Grows the table when index is just past its end; an index further out is
+// the assertion stop.
+void ensureEntry(int32_t index);
 
 // Hands each file of the list from base to top (skipping emptied names) to
 // `visit`, and gathers the folders at the front of the list in listing

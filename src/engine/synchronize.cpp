@@ -4,7 +4,6 @@
 #include <unordered_map>
 
 #include "engine/delete_tree.h"
-#include "engine/folder_maker.h"
 #include "engine/search_pattern.h"
 #include "platform/anchors.h"
 #include "platform/name_lookup.h"
@@ -14,8 +13,9 @@
 #include "report/log_file.h"
 #include "report/progress.h"
 #include "report/run_state.h"
-#include "transfer/file_copy.h"
 #include "support/wait.h"
+#include "transfer/file_copy.h"
+#include "transfer/folder_maker.h"
 
 namespace {
 

@@ -2,19 +2,11 @@
 
 #include <cstdio>
 
-#include "platform/windows_api.h"
 #include "report/error_name.h"
-#include "report/log_file.h"
-#include "report/run_state.h"
-#include "run/run_entry.h"
-#include "shell/progress_dialog.h"
+#include "support/run_stop.h"
 #include "support/text_buffer.h"
 
-void fatalMessage(int exitCode, const char* text) {
-    MessageBoxA(dialogWindow(runState.progressDialog), text, "KAZ - message", MB_OK);
-    closeLog();
-    endRun(exitCode);
-}
+void fatalMessage(int exitCode, const char* text) { stopRun(exitCode, text); }
 
 void fatalMessage2(int exitCode, const char* first, const char* second) {
     TextBuffer text(first);

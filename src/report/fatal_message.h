@@ -1,5 +1,5 @@
-// A failure that makes going on pointless: shown once, then the log is
-// closed under its final name and the run ends. None of these return.
+// A failure that makes going on pointless. The run's stop shows it once,
+// closes the log under its final name and ends the run. None of these return.
 #pragma once
 
 #include <cstdint>

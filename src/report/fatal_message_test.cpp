@@ -5,6 +5,7 @@
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "support/failure_stops.h"
+#include "support/run_stop.h"
 #include "run_as_worker.h"
 #include "test_support.h"
 
@@ -22,36 +23,31 @@ protected:
     std::string log = dir / "run.log";
 };
 
+// A stop of the test's own: it says what reached it, and the thread ends.
+void tellingStop(int exitCode, const char* message) {
+    std::fprintf(stderr, "stop %d: %s|", exitCode, message != nullptr ? message : "(none)");
+}
+
 }  // namespace
 
-TEST_F(StopTest, FatalMessageClosesTheLogUnderItsFinalName) {
-    EXPECT_STOP(
-        {
-            openTheLog();
-            writeLog("last line\r\n");
-            fatalMessage3(1, "Error in path name (", "a*b", "), no wild cards permitted.");
-        },
-        testing::ExitedWithCode(1),
-        "^KAZ - message\nError in path name \\(a\\*b\\), no wild cards permitted.\n$");
-    EXPECT_EQ(readFile(log), "last line\r\n");
-    EXPECT_FALSE(fileExists(log + ".~~~"));
+TEST_F(StopTest, EveryFatalMessageReachesTheInstalledStopWhole) {
+    installRunStop(tellingStop);
+    EXPECT_STOP(fatalWithCode("Error in destination path (", "/t/x", ERROR_ACCESS_DENIED),
+                testing::ExitedWithCode(1),
+                "^stop 1: Error in destination path \\(/t/x\\)\\.\nCode=5 - "
+                "ERROR_ACCESS_DENIED\n\\|$");
+    EXPECT_STOP(fatalMessage3(2, "a", "b", "c"), testing::ExitedWithCode(2), "^stop 2: abc\\|$");
+    EXPECT_STOP(outOfMemory(64), testing::ExitedWithCode(1),
+                "^stop 1: Memory allocation for 64 bytes failed\\.\\|$");
+    EXPECT_STOP(stopRun(0), testing::ExitedWithCode(0), "^stop 0: \\(none\\)\\|$");
+    installRunStop(nullptr);
 }
 
-TEST_F(StopTest, FatalMessageWithoutALogCreatesNoFile) {
+TEST_F(StopTest, WithoutAnInstalledStopTheMessageIsShownAndTheThreadEnds) {
+    installRunStop(nullptr);
     EXPECT_STOP(fatalMessage2(1, "Exclude list not found: ", "x"), testing::ExitedWithCode(1),
-                "Exclude list not found: x");
+                "^KAZ - message\nExclude list not found: x\n$");
     EXPECT_FALSE(fileExists(log));
-}
-
-TEST_F(StopTest, OutOfMemoryStillLeavesACompleteLog) {
-    EXPECT_STOP(
-        {
-            openTheLog();
-            writeLog("before\r\n");
-            outOfMemory(160000);
-        },
-        testing::ExitedWithCode(1), "Memory allocation for 160000 bytes failed.");
-    EXPECT_EQ(readFile(log), "before\r\n");
 }
 
 TEST_F(StopTest, AssertionStopLeavesOnlyWhatWasFlushedUnderTheTemporaryName) {

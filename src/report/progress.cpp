@@ -4,9 +4,9 @@
 
 #include "platform/platform.h"
 #include "report/fatal_message.h"
+#include "report/progress_dialog.h"
 #include "report/progress_text.h"
 #include "report/run_state.h"
-#include "shell/progress_dialog.h"
 
 ProgressMemory progressMemory;
 

@@ -8,9 +8,9 @@
 
 #include "platform/platform.h"
 #include "report/log_file.h"
+#include "report/progress_dialog.h"
 #include "report/progress_text.h"
 #include "report/run_state.h"
-#include "shell/progress_dialog.h"
 #include "run_as_worker.h"
 #include "test_support.h"
 

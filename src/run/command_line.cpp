@@ -1,15 +1,16 @@
 #include "run/command_line.h"
+#include "run/run_entry.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "engine/exclude_filters.h"
 #include "platform/platform.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
-#include "run/exclude_filters.h"
-#include "run/run_entry.h"
+#include "support/run_stop.h"
 #include "support/text_buffer.h"
 
 namespace {
@@ -113,7 +114,7 @@ bool isHelp(const char* argument) {
         if (*p != '\r') std::putchar(*p);
     }
     std::fflush(stdout);
-    endRun(0);
+    stopRun(0);
 }
 
 HANDLE startListing(const char* folder) {

@@ -1,25 +1,23 @@
 #include "run/run_entry.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "engine/run_driver.h"
+#include "engine/search_pattern.h"
 #include "platform/platform.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
+#include "report/progress_dialog.h"
 #include "report/run_state.h"
 #include "run/command_line.h"
 #include "run/command_splitter.h"
 #include "run/final_report.h"
-#include "shell/progress_dialog.h"
 #include "support/failure_stops.h"
 #include "support/heap.h"
+#include "support/run_stop.h"
 
 namespace {
 
-constexpr int32_t kFirstEntryCount = 500;
-constexpr int32_t kEntryGrowth = 250;
-constexpr int kEntryCheckLine = 2800;
 constexpr size_t kWorkerStackSize = 100000;
 constexpr int kCancelButton = 1003;
 
@@ -80,10 +78,11 @@ DWORD WINAPI workerMain(LPVOID raw) {
     runState.progressDialog = param->dialog;
     runState.uiThreadHandle = param->uiThread;
     SetThreadPriority(param->uiThread, THREAD_PRIORITY_LOWEST);
-    endRun(runEntry(param->commandLine));
+    stopRun(runEntry(param->commandLine));
 }
 
 int runEntry(const char* commandLine) {
+    installRunStop(endRun);
     static TextBuffer commandText;
     size_t lineLength = commandLine ? std::strlen(commandLine) : 0;
     commandText = TextBuffer("KAZ ", static_cast<int32_t>(lineLength + 1));
@@ -106,29 +105,12 @@ int runEntry(const char* commandLine) {
     return leftWorkUndone() ? kRunIncomplete : 0;
 }
 
-void endRun(int exitCode) {
+void endRun(int exitCode, const char* message) {
+    if (message != nullptr) {
+        MessageBoxA(dialogWindow(runState.progressDialog), message, "KAZ - message", MB_OK);
+        closeLog();
+    }
     repaintDialog(runState.progressDialog);
     endDialog(runState.progressDialog, kCancelButton);
     ExitThread(static_cast<DWORD>(exitCode));
-}
-
-void createEntryTable() {
-    // Growing by half the size once that is more than a step keeps a folder
-    // of a hundred thousand entries from being copied over and over.
-    int32_t growth = std::max(kEntryGrowth, runState.entryCapacity / 2);
-    int32_t capacity = runState.entryCapacity == 0 ? kFirstEntryCount
-                                                   : runState.entryCapacity + growth;
-    size_t size = static_cast<size_t>(capacity) * sizeof(WIN32_FIND_DATAA);
-    // Growing in place (a large block is remapped, not copied) keeps the old
-    // and the new table from being held at once, which would set the peak
-    // memory of a large folder.
-    auto* table = static_cast<WIN32_FIND_DATAA*>(heapReallocate(runState.entryTable, size));
-    if (table == nullptr) outOfMemory(static_cast<int32_t>(size));
-    runState.entryTable = table;
-    runState.entryCapacity = capacity;
-}
-
-void ensureEntry(int32_t index) {
-    if (index > runState.entryCapacity) assertionFailed(kMainSourceFile, kEntryCheckLine);
-    if (index == runState.entryCapacity) createEntryTable();
 }

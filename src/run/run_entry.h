@@ -21,7 +21,6 @@ inline constexpr int kMaxArguments = 100;
 bool startWorker(ProgressDialog* dialog);
 DWORD WINAPI workerMain(LPVOID param);
 int runEntry(const char* commandLine);
-[[noreturn]] void endRun(int exitCode);
-
-void createEntryTable();
-void ensureEntry(int32_t index);
+// The run's stop (installed by runEntry): shows the message, if any, and
+// closes the log under its final name; then ends the dialog and the worker.
+[[noreturn]] void endRun(int exitCode, const char* message);

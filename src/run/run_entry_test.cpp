@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "report/fatal_message.h"
+#include "report/log_file.h"
 #include "report/run_state.h"
+#include "support/failure_stops.h"
 #include "support/heap.h"
+#include "support/run_stop.h"
 #include "run_as_worker.h"
 #include "test_support.h"
 
-class EntryTableTest : public testing::Test {
+class WorkerTest : public testing::Test {
 protected:
     void SetUp() override { resetRunState(); }
     void TearDown() override {
@@ -15,39 +19,9 @@ protected:
         resetRunState();
     }
 };
-using EntryTableDeathTest = EntryTableTest;
+using WorkerDeathTest = WorkerTest;
 
-TEST(FindRecord, HasTheWindowsLayout) { EXPECT_EQ(sizeof(WIN32_FIND_DATAA), 320u); }
-
-TEST_F(EntryTableTest, GrowsOneStepAtTheEndAndKeepsItsEntries) {
-    createEntryTable();
-    EXPECT_EQ(runState.entryCapacity, 500);
-    for (int i = 0; i < 500; ++i) {
-        ensureEntry(i);
-        runState.entryTable[i].nFileSizeLow = DWORD(i);
-    }
-    EXPECT_EQ(runState.entryCapacity, 500);
-    ensureEntry(500);
-    EXPECT_EQ(runState.entryCapacity, 750);
-    EXPECT_EQ(runState.entryTable[499].nFileSizeLow, 499u);
-    EXPECT_EQ(runState.entryTable[0].nFileSizeLow, 0u);
-    // Large tables grow by half their size.
-    ensureEntry(750);
-    EXPECT_EQ(runState.entryCapacity, 1125);
-}
-
-TEST_F(EntryTableDeathTest, IndexBeyondTheTableIsAnAssertionStop) {
-    createEntryTable();
-    EXPECT_STOP(ensureEntry(501), testing::ExitedWithCode(1), "Failure at line 2800 in kazmain");
-}
-
-TEST_F(EntryTableDeathTest, RefusedTableIsTheOutOfMemoryStop) {
-    setHeapRefusal(0, 160000);
-    EXPECT_STOP(createEntryTable(), testing::ExitedWithCode(1),
-                "Memory allocation for 160000 bytes failed.");
-}
-
-TEST_F(EntryTableTest, SecondWorkerIsRefusedAndTouchesNothing) {
+TEST_F(WorkerTest, SecondWorkerIsRefusedAndTouchesNothing) {
     WorkerParam first{nullptr, nullptr, "kaz a b"};
     runState.workerParam = &first;
     WorkerParam second{nullptr, nullptr, "kaz c d"};
@@ -58,11 +32,61 @@ TEST_F(EntryTableTest, SecondWorkerIsRefusedAndTouchesNothing) {
     EXPECT_EQ(runState.commandText, nullptr);
 }
 
-TEST_F(EntryTableDeathTest, RefusedWorkerRecordIsTheOutOfMemoryStop) {
+TEST_F(WorkerDeathTest, RefusedWorkerRecordIsTheOutOfMemoryStop) {
     EXPECT_STOP(
         {
             setHeapRefusal(0);
             startWorker(nullptr);
         },
         testing::ExitedWithCode(1), "Memory allocation for \\w+ bytes failed.");
+}
+
+// The run's own stop: what a fatal message or a refused block leaves of the
+// log.
+class RunStopTest : public WorkerTest {
+protected:
+    void SetUp() override {
+        WorkerTest::SetUp();
+        installRunStop(endRun);
+    }
+    void TearDown() override {
+        installRunStop(nullptr);
+        WorkerTest::TearDown();
+    }
+    void openTheLog() {
+        runState.logFileName.assign(log.c_str());
+        openLog();
+    }
+    TempDir dir;
+    std::string log = dir / "run.log";
+};
+
+TEST_F(RunStopTest, FatalMessageClosesTheLogUnderItsFinalName) {
+    EXPECT_STOP(
+        {
+            openTheLog();
+            writeLog("last line\r\n");
+            fatalMessage3(1, "Error in path name (", "a*b", "), no wild cards permitted.");
+        },
+        testing::ExitedWithCode(1),
+        "^KAZ - message\nError in path name \\(a\\*b\\), no wild cards permitted.\n$");
+    EXPECT_EQ(readFile(log), "last line\r\n");
+    EXPECT_FALSE(fileExists(log + ".~~~"));
+}
+
+TEST_F(RunStopTest, FatalMessageWithoutALogCreatesNoFile) {
+    EXPECT_STOP(fatalMessage2(1, "Exclude list not found: ", "x"), testing::ExitedWithCode(1),
+                "Exclude list not found: x");
+    EXPECT_FALSE(fileExists(log));
+}
+
+TEST_F(RunStopTest, OutOfMemoryStillLeavesACompleteLog) {
+    EXPECT_STOP(
+        {
+            openTheLog();
+            writeLog("before\r\n");
+            outOfMemory(160000);
+        },
+        testing::ExitedWithCode(1), "Memory allocation for 160000 bytes failed.");
+    EXPECT_EQ(readFile(log), "before\r\n");
 }

@@ -29,8 +29,6 @@ std::mutex requestMutex;
 std::condition_variable requestAnswered;
 PanelRequest request;
 
-// The UI thread draws the panel (standard error is a terminal).
-std::atomic<bool> panelWanted{false};
 // The panel has figures to show: boxes now go into it.
 std::atomic<bool> panelLive{false};
 // The panel has stepped aside for good (the closing report).
@@ -215,51 +213,28 @@ bool anyField(ProgressDialog& dialog) {
     return false;
 }
 
-}  // namespace
-
-HWND dialogWindow(ProgressDialog*) { return nullptr; }
-
-void setDialogTitle(ProgressDialog* dialog, const char* title) {
-    if (dialog == nullptr) return;
-    std::lock_guard<std::mutex> lock(dialog->mutex);
-    dialog->title = title;
-}
-
-void setDialogField(ProgressDialog* dialog, ProgressField field, const char* text) {
-    if (dialog == nullptr) return;
-    std::lock_guard<std::mutex> lock(dialog->mutex);
-    dialog->fields[field] = text;
-}
-
-std::string dialogField(ProgressDialog* dialog, ProgressField field) {
-    if (dialog == nullptr) return {};
-    std::lock_guard<std::mutex> lock(dialog->mutex);
-    return dialog->fields[field];
-}
-
-void repaintDialog(ProgressDialog* dialog) {
-    if (dialog == nullptr || !panelWanted.load()) return;
-    // The panel appears with the first figures, not before: a run that ends
-    // on its command line shows its message plainly.
-    if (!panelFinished.load() && anyField(*dialog)) panelLive = true;
-    repaintCount.fetch_add(1);
-    platform::wakePanelTerminal();
-}
-
-void endDialog(ProgressDialog* dialog, int result) {
-    if (dialog == nullptr) return;
-    {
-        std::lock_guard<std::mutex> lock(dialog->mutex);
-        dialog->ended = true;
-        dialog->result = result;
+// The panel as the worker's dialog calls on it.
+class PanelHost : public DialogHost {
+public:
+    HWND window() override { return nullptr; }
+    void retitled(ProgressDialog&) override {}
+    void repaint(ProgressDialog& dialog) override {
+        // The panel appears with the first figures, not before: a run that
+        // ends on its command line shows its message plainly.
+        if (!panelFinished.load() && anyField(dialog)) panelLive = true;
+        repaintCount.fetch_add(1);
+        platform::wakePanelTerminal();
     }
-    platform::wakePanelTerminal();
-}
+    void ended(ProgressDialog&) override { platform::wakePanelTerminal(); }
+};
+
+}  // namespace
 
 int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
     bool terminal = platform::standardErrorIsTerminal();
+    PanelHost host;
     if (terminal) {
-        panelWanted = true;
+        dialog.host = &host;
         platform::setMessageBoxPresenter(presentInPanel);
         platform::setReportHook(stepAsideForReport);
     }
@@ -269,7 +244,7 @@ int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
         if (terminal) {
             platform::setMessageBoxPresenter(nullptr);
             platform::setReportHook(nullptr);
-            panelWanted = false;
+            dialog.host = nullptr;
         }
         return workerNotStarted(code);
     }
@@ -280,7 +255,7 @@ int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
     if (terminal) {
         platform::setMessageBoxPresenter(nullptr);
         platform::setReportHook(nullptr);
-        panelWanted = false;
+        dialog.host = nullptr;
     }
     DWORD exitCode = 1;
     GetExitCodeThread(worker, &exitCode);

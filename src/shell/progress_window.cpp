@@ -163,52 +163,28 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     }
 }
 
+// The window as the worker's dialog calls on it; it forwards to the window's
+// thread by posted messages only.
+class WindowHost : public DialogHost {
+public:
+    HWND window() override { return shown.window.load(); }
+    void retitled(ProgressDialog&) override { requestShow(); }
+    void repaint(ProgressDialog&) override { requestShow(); }
+    void ended(ProgressDialog& dialog) override {
+        HWND window = shown.window.load();
+        if (window != nullptr)
+            PostMessageA(window, kEndMessage, static_cast<WPARAM>(dialog.result), 0);
+    }
+};
+
 }  // namespace
-
-HWND dialogWindow(ProgressDialog* dialog) {
-    return dialog != nullptr && dialog == shown.dialog.load() ? shown.window.load() : nullptr;
-}
-
-void setDialogTitle(ProgressDialog* dialog, const char* title) {
-    if (dialog == nullptr) return;
-    {
-        std::lock_guard<std::mutex> lock(dialog->mutex);
-        dialog->title = title;
-    }
-    if (dialog == shown.dialog.load()) requestShow();
-}
-
-void setDialogField(ProgressDialog* dialog, ProgressField field, const char* text) {
-    if (dialog == nullptr) return;
-    std::lock_guard<std::mutex> lock(dialog->mutex);
-    dialog->fields[field] = text;
-}
-
-std::string dialogField(ProgressDialog* dialog, ProgressField field) {
-    if (dialog == nullptr) return {};
-    std::lock_guard<std::mutex> lock(dialog->mutex);
-    return dialog->fields[field];
-}
-
-void repaintDialog(ProgressDialog* dialog) {
-    if (dialog != nullptr && dialog == shown.dialog.load()) requestShow();
-}
-
-void endDialog(ProgressDialog* dialog, int result) {
-    if (dialog == nullptr) return;
-    {
-        std::lock_guard<std::mutex> lock(dialog->mutex);
-        dialog->ended = true;
-        dialog->result = result;
-    }
-    HWND window = dialogWindow(dialog);
-    if (window != nullptr) PostMessageA(window, kEndMessage, static_cast<WPARAM>(result), 0);
-}
 
 int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
     INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&classes);
+    WindowHost host;
     shown.dialog = &dialog;
+    dialog.host = &host;
     shown.worker = worker;
     shown.workerResumed = false;
     shown.title = "KAZ";
@@ -221,6 +197,7 @@ int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
         ResumeThread(worker);
     }
     WaitForSingleObject(worker, INFINITE);
+    dialog.host = nullptr;
     shown.dialog = nullptr;
     DWORD exitCode = 1;
     GetExitCodeThread(worker, &exitCode);

@@ -3,12 +3,12 @@
 #include <cstdio>
 
 #include "platform/windows_api.h"
-#include "report/fatal_message.h"
+#include "support/run_stop.h"
 
 void outOfMemory(int32_t byteCount) {
     char text[64];
     std::snprintf(text, sizeof text, "Memory allocation for %d bytes failed.", byteCount);
-    fatalMessage(1, text);
+    stopRun(1, text);
 }
 
 // Leaves the log in its temporary file: nothing is flushed, since the state

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "engine/folder_maker.h"
-#include "engine/path_checks.h"
 #include "platform/name_lookup.h"
 #include "platform/platform.h"
 #include "report/error_name.h"
@@ -15,7 +13,9 @@
 #include "report/run_state.h"
 #include "support/heap.h"
 #include "support/wait.h"
+#include "transfer/file_lookup.h"
 #include "transfer/file_verify.h"
+#include "transfer/folder_maker.h"
 
 namespace {
 

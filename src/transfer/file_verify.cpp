@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "engine/path_checks.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/progress.h"
 #include "report/run_state.h"
 #include "support/wait.h"
 #include "transfer/file_copy.h"
+#include "transfer/file_lookup.h"
 
 namespace {
 

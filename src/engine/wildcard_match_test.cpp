@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/exclude_filters.h"
 #include "report/run_state.h"
-#include "run/exclude_filters.h"
 #include "test_support.h"
 
 namespace {

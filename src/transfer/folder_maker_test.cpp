@@ -1,4 +1,4 @@
-#include "engine/folder_maker.h"
+#include "transfer/folder_maker.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -30,8 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/exclude_filters.h"
 #include "report/run_state.h"
-#include "run/exclude_filters.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "run/exclude_filters.h"
+#include "engine/exclude_filters.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,0 +1,8 @@
+// Looking up one file's record by its name, for a copy or a comparison that
+// cannot read it from an open handle.
+#pragma once
+
+#include "platform/windows_api.h"
+
+// Fills the record from a listing of the name; all zero when not found.
+void lookupFileInfo(BY_HANDLE_FILE_INFORMATION& record, const char* name);
