@@ -31,7 +31,7 @@ bool realFolderOf(const char* pattern, std::string& real) {
     size_t length = std::strlen(pattern);
     if (length < kWildCardLength) return false;
     std::string folder(pattern, length - kWildCardLength);
-    if (folder.empty()) folder = ".";
+    if (folder.empty()) folder.push_back('.');  // "=" here trips a false GCC 12 -Wrestrict
     return platform::resolvePath(folder.c_str(), real);
 }
 
