@@ -1,28 +1,10 @@
 // Helpers shared by the tests: a fresh run state, temporary folders, files.
 #pragma once
 
-#include <new>
 #include <string>
 
 #include "platform/platform.h"
-#include "report/log_file.h"
 #include "report/run_state.h"
-#include "support/run_stop.h"
-
-// The stop the tests run under: the message shown as the program shows it and
-// the log closed under its final name, with no dialog to end.
-inline void testRunStop(int, const char* message) {
-    if (message == nullptr) return;
-    MessageBoxA(nullptr, message, "KAZ - message", MB_OK);
-    closeLog();
-}
-
-// Puts the process-wide run state back to its start values.
-inline void resetRunState() {
-    runState.~RunState();
-    new (&runState) RunState();
-    installRunStop(testRunStop);
-}
 
 // A folder under the temporary folder that is removed with everything in it
 // at the end.

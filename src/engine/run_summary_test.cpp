@@ -24,7 +24,6 @@ class EndReport : public testing::Test {
 protected:
     void SetUp() override {
         resetRunState();
-        progressMemory = ProgressMemory{};
         runState.progressDialog = &dialog;
         runState.logFileName.assign(log.c_str());
         openLog();
@@ -34,7 +33,6 @@ protected:
         closeLog();
         runState.scriptHandle = INVALID_HANDLE_VALUE;
         resetRunState();
-        progressMemory = ProgressMemory{};
     }
     void ranFor(uint32_t elapsed) { runState.runStartTicks = timeGetTime() - elapsed; }
     // The log as the report leaves it.

@@ -41,14 +41,11 @@ NameIndex indexSourceList(int32_t base, int32_t top) {
     return index;
 }
 
-// The pattern of the source folder the walk started from.
-std::string sourceRoot;
-
 // Whether the folder the walk started from can no longer be listed: a run
 // whose source went away stops rather than report every folder left.
 bool sourceRootGone() {
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(sourceRoot.c_str(), &entry);
+    HANDLE find = FindFirstFileA(runState.sourceRootPattern.c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE) return true;
     FindClose(find);
     return false;
@@ -60,7 +57,7 @@ bool sourceRootGone() {
 // its target copy must survive. Only the root stops the run.
 bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) {
     const bool root = top == 0;
-    if (root) sourceRoot = source.pattern();
+    if (root) runState.sourceRootPattern = source.pattern();
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
     HANDLE find = listFolder(source, entry);
@@ -70,7 +67,7 @@ bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) 
             writeDebugTrace(16);
             // Kept as written, misspelling included: logs and messages are read by
             // people's scripts.
-            fatalWithCode("MOXEL - Error in source path (", sourceRoot.c_str(), code);
+            fatalWithCode("MOXEL - Error in source path (", runState.sourceRootPattern.c_str(), code);
         }
         reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
         return false;

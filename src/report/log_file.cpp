@@ -15,28 +15,23 @@ namespace {
 
 bool logIsOpen() { return runState.logHandle != INVALID_HANDLE_VALUE; }
 
-// Made when the log is opened, so that closing it needs no memory: the
-// out-of-memory stop closes the log as well.
-TextBuffer temporaryLogName;
-// Its last component: the name a walk would meet it under.
-std::string temporaryLogEntryName;
 
 }  // namespace
 
 void openLog() {
     if (runState.logFileName.data == nullptr) return;
     DeleteFileA(runState.logFileName.text());
-    temporaryLogName = TextBuffer(runState.logFileName.text(), 10);
-    temporaryLogName.append(".~~~");
-    const char* separator = std::strrchr(temporaryLogName.text(), platform::kPathSeparator);
-    temporaryLogEntryName = separator != nullptr ? separator + 1 : temporaryLogName.text();
-    runState.logHandle = CreateFileA(temporaryLogName.text(), GENERIC_WRITE, 0, nullptr,
+    runState.temporaryLogName = TextBuffer(runState.logFileName.text(), 10);
+    runState.temporaryLogName.append(".~~~");
+    const char* separator = std::strrchr(runState.temporaryLogName.text(), platform::kPathSeparator);
+    runState.temporaryLogEntryName = separator != nullptr ? separator + 1 : runState.temporaryLogName.text();
+    runState.logHandle = CreateFileA(runState.temporaryLogName.text(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!logIsOpen()) fatalMessage(1, "KAZ - Unable to create log file");
 }
 
 bool isRunLog(const char* folderPrefix, const char* name) {
-    if (!logIsOpen() || !platform::sameName(name, temporaryLogEntryName.c_str())) return false;
+    if (!logIsOpen() || !platform::sameName(name, runState.temporaryLogEntryName.c_str())) return false;
     std::string path = std::string(folderPrefix) + name;
     return platform::isSameFile(runState.logHandle, path.c_str());
 }
@@ -175,5 +170,5 @@ void closeLog() {
     CloseHandle(runState.logHandle);
     runState.logHandle = INVALID_HANDLE_VALUE;
     DeleteFileA(runState.logFileName.text());
-    MoveFileA(temporaryLogName.text(), runState.logFileName.text());
+    MoveFileA(runState.temporaryLogName.text(), runState.logFileName.text());
 }

@@ -8,7 +8,6 @@
 #include "report/progress_text.h"
 #include "report/run_state.h"
 
-ProgressMemory progressMemory;
 
 namespace {
 
@@ -36,7 +35,7 @@ void showMegabytes(ProgressField field, double bytes, double& lastShown) {
 }
 
 void showRunTime(uint32_t elapsed) {
-    ProgressMemory& m = progressMemory;
+    ProgressMemory& m = runState.progressMemory;
     uint32_t s = elapsed / 1000, mins = s / 60;
     auto seconds = static_cast<int32_t>(s % 60);
     auto minutes = static_cast<int32_t>(mins % 60);
@@ -52,7 +51,7 @@ void showRunTime(uint32_t elapsed) {
 
 void showFields(uint32_t elapsed) {
     RunState& s = runState;
-    ProgressMemory& m = progressMemory;
+    ProgressMemory& m = runState.progressMemory;
     showRunTime(elapsed);
     if (s.shownSourceChanged) {
         s.shownSourceChanged = 0;
@@ -93,8 +92,8 @@ void takeDelays() {
     RunState& s = runState;
     ProgressDialog* dialog = s.progressDialog;
     if (dialog == nullptr) return;
-    if (progressMemory.delaysStartedFor != dialog) {
-        progressMemory.delaysStartedFor = dialog;
+    if (runState.progressMemory.delaysStartedFor != dialog) {
+        runState.progressMemory.delaysStartedFor = dialog;
         dialog->delayOpenValue = s.delayOpen;
         dialog->delaySourceValue = s.delaySource;
         dialog->delayTargetValue = s.delayTarget;
@@ -107,7 +106,7 @@ void takeDelays() {
 // A refresh during the first 100 ms of a run is never skipped; the drawing
 // still keeps to once a second unless the refresh was forced.
 void repaint(bool forced) {
-    ProgressMemory& m = progressMemory;
+    ProgressMemory& m = runState.progressMemory;
     uint32_t now = runState.lastTicks;
     if (!forced && m.repainted && now - m.lastRepaintTicks < kRefreshInterval) return;
     m.repainted = true;

@@ -37,7 +37,6 @@ class Progress : public testing::Test {
 protected:
     void SetUp() override {
         resetRunState();
-        progressMemory = ProgressMemory{};
         runState.progressDialog = &dialog;
         questions = 0;
         answer = IDNO;
@@ -47,7 +46,6 @@ protected:
     void TearDown() override {
         platform::setMessageBoxPresenter(nullptr);
         resetRunState();
-        progressMemory = ProgressMemory{};
     }
     // A run that started `elapsed` ms ago and was refreshed just now, so that
     // an unforced refresh is skipped.

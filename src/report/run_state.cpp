@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
+#include "report/log_file.h"
 #include "support/heap.h"
+#include "support/run_stop.h"
 
 const char* const resultMessages[5] = {
     "No Error", "Verify Error", "Source file not found", "Target file not found",
@@ -34,7 +37,19 @@ bool growList(EntryList& list) {
     list.capacity = capacity;
     return true;
 }
+
+void closingStop(int, const char* message) {
+    if (message == nullptr) return;
+    MessageBoxA(nullptr, message, "KAZ - message", MB_OK);
+    closeLog();
+}
 }  // namespace
+
+void resetRunState() {
+    runState.~RunState();
+    new (&runState) RunState();
+    installRunStop(closingStop);
+}
 
 RunState::RunState() { std::memset(logBuffer, 0, sizeof logBuffer); }
 

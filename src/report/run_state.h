@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "platform/windows_api.h"
 #include "support/text_buffer.h"
@@ -32,6 +33,21 @@ enum ResultMessage : int32_t {
     kDifferentLength = 4,
 };
 extern const char* const resultMessages[5];
+
+// What the display showed last; -1 (all bits set) is never a real value, so
+// the first refresh shows every field.
+struct ProgressMemory {
+    int32_t lastShownSeconds = -1, lastShownMinutes = -1, lastShownHours = -1;
+    uint32_t lastShownFilesProcessed = UINT32_MAX, lastShownVirtualFilesProcessed = UINT32_MAX;
+    uint32_t lastShownBusyCount = UINT32_MAX, lastShownFilesCreated = UINT32_MAX;
+    uint32_t lastShownFoldersCreated = UINT32_MAX, lastShownFilesDeleted = UINT32_MAX;
+    uint32_t lastShownFoldersDeleted = UINT32_MAX, lastShownExceptionCount = UINT32_MAX;
+    double lastShownBytes = -1.0, lastShownVirtualBytes = -1.0;
+    // The dialog whose delay boxes were given the command-line delays.
+    ProgressDialog* delaysStartedFor = nullptr;
+    bool repainted = false;
+    uint32_t lastRepaintTicks = 0;
+};
 
 enum RunMode : int {
     TreeToTree = 1,
@@ -62,11 +78,18 @@ struct RunState {
     int32_t maxErrors = 0;
 
     // Handles and buffers.
+    // The command line as the log and messages show it ("KAZ " and the
+    // arguments); it lives as long as the run.
     const char* commandText = nullptr;
     HANDLE scriptHandle = INVALID_HANDLE_VALUE;
     HANDLE referenceFind = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAA referenceFindData{};
     HANDLE logHandle = INVALID_HANDLE_VALUE;
+    // Made when the log is opened, so that closing it needs no memory: the
+    // out-of-memory stop closes the log as well. The entry name is its last
+    // component, the name a walk would meet it under.
+    TextBuffer temporaryLogName;
+    std::string temporaryLogEntryName;
     static constexpr uint32_t kLogBufferSize = 32768;
     char logBuffer[kLogBufferSize];
     uint32_t logBufferUsed = 0;
@@ -97,6 +120,7 @@ struct RunState {
     int32_t forceRefresh = 0;
     TextBuffer shownSource{260u}, shownTarget{260u}, shownExcludes{260u};
     int32_t shownSourceChanged = 0, shownTargetChanged = 0, shownExcludesChanged = 0;
+    ProgressMemory progressMemory;
 
     EntryList exceptionList;
     EntryList busyList;
@@ -106,11 +130,20 @@ struct RunState {
     // Busy files that the retry pass of a verify run copied instead.
     int32_t copiedNotVerified = 0;
 
+    // The pattern of the source folder a mirror walk started from.
+    std::string sourceRootPattern;
+
     // Puts the settings block back to all zero, as the parser does first.
     void clearSettings();
 };
 
 extern RunState runState;
+
+// Puts the whole run state back to its start values, as a new process has
+// it (every run-scoped value lives in runState), and installs the stop of a
+// run without its run layer: the message shown, the log closed under its
+// final name. The tests start each case with it.
+void resetRunState();
 
 int addEntry(EntryList& list, const char* firstName, const char* secondName, DWORD code,
              int32_t messageIndex);

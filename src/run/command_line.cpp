@@ -15,8 +15,6 @@
 
 namespace {
 
-const char* savedCommandText = "KAZ ";
-
 constexpr int32_t kLongestDelay = 10000;
 
 enum class Kind { Flag, Number };
@@ -205,7 +203,7 @@ int matchText(const char* name, const char* argument, TextBuffer& value) {
 
 int parseCommandLine(int argc, char** argv, const char* commandText) {
     runState.clearSettings();
-    savedCommandText = commandText;
+    runState.commandText = commandText;
     if (argc > kMaxArguments) showUsage("Too many arguments: ", argv[kMaxArguments]);
     for (int i = 1; i < argc; ++i) {
         if (isHelp(argv[i])) printHelp();
@@ -251,7 +249,7 @@ const char* usageText() {
 }
 
 void showUsage(const char* message, const char* argument) {
-    TextBuffer text(savedCommandText, 1000);
+    TextBuffer text(runState.commandText != nullptr ? runState.commandText : "KAZ ", 1000);
     text.append("\r\n\r\n");
     if (message != nullptr && message[0] != '\0') {
         text.append(message);

@@ -21,12 +21,9 @@ namespace {
 constexpr size_t kWorkerStackSize = 100000;
 constexpr int kCancelButton = 1003;
 
-// The argument vector and the text behind it live for the whole run.
-char* argumentVector[kMaxArguments + 1];
-
 // Fills the argument vector, either from the platform's own vector or by
 // splitting a private copy of the command line. Returns the count.
-int takeArguments(const char* commandLine, TextBuffer& commandText) {
+int takeArguments(const char* commandLine, char** argumentVector, TextBuffer& commandText) {
     int argc = 0;
     const char* argumentText = nullptr;
     if (char** argv = platform::processArgumentVector(&argc, &argumentText)) {
@@ -51,6 +48,17 @@ constexpr int kRunIncomplete = 2;
 bool leftWorkUndone() {
     return runState.exceptionList.count > 0 || runState.busyList.count > 0 ||
            runState.copiedNotVerified > 0;
+}
+
+// Closes the log, or shows the closing report where there is none; the exit
+// code of a run that went to its end.
+int finishRun() {
+    if (runState.logHandle != INVALID_HANDLE_VALUE) {
+        closeLog();
+    } else if (!runState.noWarn) {
+        showClosingMessage();
+    }
+    return leftWorkUndone() ? kRunIncomplete : 0;
 }
 
 }  // namespace
@@ -83,26 +91,22 @@ DWORD WINAPI workerMain(LPVOID raw) {
 
 int runEntry(const char* commandLine) {
     installRunStop(endRun);
-    static TextBuffer commandText;
+    // The arguments and the text behind them live as long as the run.
     size_t lineLength = commandLine ? std::strlen(commandLine) : 0;
-    commandText = TextBuffer("KAZ ", static_cast<int32_t>(lineLength + 1));
-    int argc = takeArguments(commandLine ? commandLine : "", commandText);
+    TextBuffer commandText("KAZ ", static_cast<int32_t>(lineLength + 1));
+    char* argumentVector[kMaxArguments + 1];
+    int argc = takeArguments(commandLine ? commandLine : "", argumentVector, commandText);
     runState.commandText = commandText.text();
     if (argc > 1) setDialogTitle(runState.progressDialog, runState.commandText);
     createEntryTable();
     runState.runStartTicks = timeGetTime();
     int mode = parseCommandLine(argc, argumentVector, runState.commandText);
     if (mode == 0) fatalMessage(1, "KAZ - Invalid arguments");
-    if (runDriver(mode) != 0) {
-        closeLog();
-        return 1;
-    }
-    if (runState.logHandle != INVALID_HANDLE_VALUE) {
-        closeLog();
-    } else if (!runState.noWarn) {
-        showClosingMessage();
-    }
-    return leftWorkUndone() ? kRunIncomplete : 0;
+    int exitCode = runDriver(mode) != 0 ? 1 : finishRun();
+    closeLog();
+    // Its text ends with this call.
+    runState.commandText = nullptr;
+    return exitCode;
 }
 
 void endRun(int exitCode, const char* message) {
