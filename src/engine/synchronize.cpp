@@ -67,7 +67,8 @@ bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) 
             writeDebugTrace(16);
             // Kept as written, misspelling included: logs and messages are read by
             // people's scripts.
-            fatalWithCode("MOXEL - Error in source path (", runState.sourceRootPattern.c_str(), code);
+            fatalWithCode("MOXEL - Error in source path (", runState.sourceRootPattern.c_str(),
+                          code);
         }
         reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
         return false;

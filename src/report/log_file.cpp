@@ -23,15 +23,17 @@ void openLog() {
     DeleteFileA(runState.logFileName.text());
     runState.temporaryLogName = TextBuffer(runState.logFileName.text(), 10);
     runState.temporaryLogName.append(".~~~");
-    const char* separator = std::strrchr(runState.temporaryLogName.text(), platform::kPathSeparator);
-    runState.temporaryLogEntryName = separator != nullptr ? separator + 1 : runState.temporaryLogName.text();
+    const char* temporary = runState.temporaryLogName.text();
+    const char* separator = std::strrchr(temporary, platform::kPathSeparator);
+    runState.temporaryLogEntryName = separator != nullptr ? separator + 1 : temporary;
     runState.logHandle = CreateFileA(runState.temporaryLogName.text(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!logIsOpen()) fatalMessage(1, "KAZ - Unable to create log file");
 }
 
 bool isRunLog(const char* folderPrefix, const char* name) {
-    if (!logIsOpen() || !platform::sameName(name, runState.temporaryLogEntryName.c_str())) return false;
+    if (!logIsOpen() || !platform::sameName(name, runState.temporaryLogEntryName.c_str()))
+        return false;
     std::string path = std::string(folderPrefix) + name;
     return platform::isSameFile(runState.logHandle, path.c_str());
 }

@@ -25,47 +25,56 @@ struct PanelRequest {
     int answer = 0;
 };
 
-std::mutex requestMutex;
-std::condition_variable requestAnswered;
-PanelRequest request;
+// What the worker and the UI thread share while one dialog is shown.
+struct PanelShared {
+    std::mutex requestMutex;
+    std::condition_variable requestAnswered;
+    PanelRequest request;
+    // The panel has figures to show: boxes now go into it.
+    std::atomic<bool> live{false};
+    // The panel has stepped aside for good (the closing report).
+    std::atomic<bool> finished{false};
+    std::atomic<unsigned> repaintCount{0};
 
-// The panel has figures to show: boxes now go into it.
-std::atomic<bool> panelLive{false};
-// The panel has stepped aside for good (the closing report).
-std::atomic<bool> panelFinished{false};
-std::atomic<unsigned> repaintCount{0};
+    int askUiThread(const PanelRequest& asked) {
+        std::unique_lock<std::mutex> lock(requestMutex);
+        request = asked;
+        request.pending = true;
+        platform::wakePanelTerminal();
+        requestAnswered.wait(lock, [this] { return request.answered; });
+        request.pending = false;
+        return request.answer;
+    }
 
-int askUiThread(const PanelRequest& asked) {
-    std::unique_lock<std::mutex> lock(requestMutex);
-    request = asked;
-    request.pending = true;
-    platform::wakePanelTerminal();
-    requestAnswered.wait(lock, [] { return request.answered; });
-    request.pending = false;
-    return request.answer;
-}
+    void answerRequest(int answer) {
+        std::lock_guard<std::mutex> lock(requestMutex);
+        request.answered = true;
+        request.answer = answer;
+        requestAnswered.notify_all();
+    }
+};
 
-void answerRequest(int answer) {
-    std::lock_guard<std::mutex> lock(requestMutex);
-    request.answered = true;
-    request.answer = answer;
-    requestAnswered.notify_all();
-}
+// The panel being shown; the platform's box and report hooks carry no
+// context of their own.
+std::atomic<PanelShared*> shownPanel{nullptr};
 
 int presentInPanel(const char* text, const char* caption, UINT type) {
-    if (!panelLive.load()) return platform::plainMessageBox(text, caption, type);
+    PanelShared* panel = shownPanel.load();
+    if (panel == nullptr || !panel->live.load())
+        return platform::plainMessageBox(text, caption, type);
     PanelRequest box;
     box.text = text;
     box.caption = caption;
     box.question = (type & 0x0Fu) == MB_YESNO;
-    return askUiThread(box);
+    return panel->askUiThread(box);
 }
 
 void stepAsideForReport() {
-    if (!panelLive.load()) return;
+    PanelShared* panel = shownPanel.load();
+    if (panel == nullptr || !panel->live.load()) return;
     PanelRequest finish;
     finish.finish = true;
-    askUiThread(finish);
+    panel->askUiThread(finish);
 }
 
 PanelFigures snapshot(ProgressDialog& dialog) {
@@ -88,10 +97,11 @@ bool workerEnded(HANDLE worker, DWORD waitMs) {
 // or the closing report needs the terminal.
 class PanelLoop {
 public:
-    PanelLoop(ProgressDialog& dialog, HANDLE worker) : dialog_(dialog), worker_(worker) {}
+    PanelLoop(ProgressDialog& dialog, HANDLE worker, PanelShared& shared)
+        : dialog_(dialog), worker_(worker), shared_(shared) {}
 
     void run() {
-        while (!panelLive.load()) {
+        while (!shared_.live.load()) {
             if (workerEnded(worker_, kStartWaitMs)) return;
         }
         if (!platform::openPanelTerminal()) {
@@ -125,18 +135,19 @@ private:
             dialog_.delaySourceValue = outcome.delays[1];
             dialog_.delayTargetValue = outcome.delays[2];
         }
-        if (outcome.answer != 0) answerRequest(outcome.answer);
+        if (outcome.answer != 0) shared_.answerRequest(outcome.answer);
     }
 
     // True when the panel has stepped aside.
     bool takeRequest() {
-        std::unique_lock<std::mutex> lock(requestMutex);
+        std::unique_lock<std::mutex> lock(shared_.requestMutex);
+        PanelRequest& request = shared_.request;
         if (!request.pending || request.answered) return false;
         if (request.finish) {
             lock.unlock();
             figures_ = snapshot(dialog_);
             stepAside();
-            answerRequest(0);
+            shared_.answerRequest(0);
             return true;
         }
         if (!request.shown) {
@@ -145,7 +156,7 @@ private:
             if (!request.question) {
                 request.answered = true;
                 request.answer = IDOK;
-                requestAnswered.notify_all();
+                shared_.requestAnswered.notify_all();
             }
         } else if (controls_.questionOpen() &&
                    runState.cancelRequested.load() == platform::kCancelConfirmed) {
@@ -154,13 +165,13 @@ private:
             controls_.closeBox();
             request.answered = true;
             request.answer = IDNO;
-            requestAnswered.notify_all();
+            shared_.requestAnswered.notify_all();
         }
         return false;
     }
 
     void draw() {
-        unsigned count = repaintCount.load();
+        unsigned count = shared_.repaintCount.load();
         if (count != seenRepaints_) {
             seenRepaints_ = count;
             figures_ = snapshot(dialog_);
@@ -181,24 +192,26 @@ private:
     // The last figures stay on the terminal, with the last notice under them
     // (a fatal message); boxes are plain from now on.
     void stepAside() {
-        panelFinished = true;
-        panelLive = false;
+        shared_.finished = true;
+        shared_.live = false;
         send(painter_.paint(fittedScreen()));
         send(painter_.close());
         platform::closePanelTerminal();
         // A box that came in meanwhile is answered the plain way.
-        std::unique_lock<std::mutex> lock(requestMutex);
+        std::unique_lock<std::mutex> lock(shared_.requestMutex);
+        const PanelRequest& request = shared_.request;
         if (request.pending && !request.answered && !request.finish) {
             std::string text = request.text, caption = request.caption;
             bool question = request.question;
             lock.unlock();
-            answerRequest(platform::plainMessageBox(text.c_str(), caption.c_str(),
+            shared_.answerRequest(platform::plainMessageBox(text.c_str(), caption.c_str(),
                                                     question ? MB_YESNO : MB_OK));
         }
     }
 
     ProgressDialog& dialog_;
     HANDLE worker_;
+    PanelShared& shared_;
     PanelControls controls_;
     PanelPainter painter_;
     PanelFigures figures_;
@@ -216,13 +229,15 @@ bool anyField(ProgressDialog& dialog) {
 // The panel as the worker's dialog calls on it.
 class PanelHost : public DialogHost {
 public:
+    PanelShared shared;
+
     HWND window() override { return nullptr; }
     void retitled(ProgressDialog&) override {}
     void repaint(ProgressDialog& dialog) override {
         // The panel appears with the first figures, not before: a run that
         // ends on its command line shows its message plainly.
-        if (!panelFinished.load() && anyField(dialog)) panelLive = true;
-        repaintCount.fetch_add(1);
+        if (!shared.finished.load() && anyField(dialog)) shared.live = true;
+        shared.repaintCount.fetch_add(1);
         platform::wakePanelTerminal();
     }
     void ended(ProgressDialog&) override { platform::wakePanelTerminal(); }
@@ -234,6 +249,7 @@ int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
     bool terminal = platform::standardErrorIsTerminal();
     PanelHost host;
     if (terminal) {
+        shownPanel = &host.shared;
         dialog.host = &host;
         platform::setMessageBoxPresenter(presentInPanel);
         platform::setReportHook(stepAsideForReport);
@@ -245,10 +261,11 @@ int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
             platform::setMessageBoxPresenter(nullptr);
             platform::setReportHook(nullptr);
             dialog.host = nullptr;
+            shownPanel = nullptr;
         }
         return workerNotStarted(code);
     }
-    if (terminal) PanelLoop(dialog, worker).run();
+    if (terminal) PanelLoop(dialog, worker, host.shared).run();
     // The worker ends the dialog and then itself; an assertion stop ends only
     // the worker. Either way the run is over when the worker is.
     WaitForSingleObject(worker, INFINITE);
@@ -256,6 +273,7 @@ int showDialogModal(ProgressDialog& dialog, HANDLE worker) {
         platform::setMessageBoxPresenter(nullptr);
         platform::setReportHook(nullptr);
         dialog.host = nullptr;
+        shownPanel = nullptr;
     }
     DWORD exitCode = 1;
     GetExitCodeThread(worker, &exitCode);

@@ -25,21 +25,29 @@ constexpr int kEscapeWaitMs = 40;
 constexpr int kFatalSignals[] = {SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 constexpr int kFatalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 
-int terminalFd = -1;
-bool ownFd = false;
-bool foregroundOnly = true;
-int wakePipe[2] = {-1, -1};
-struct termios savedModes;
-std::atomic<bool> modesSaved{false};
-std::atomic<bool> rawNow{false};
-std::atomic<bool> resized{false};
-struct sigaction previousFatal[kFatalCount];
-struct sigaction previousStop, previousContinue, previousResize;
-bool handlersInstalled = false;
-bool exitHookRegistered = false;
+// The one terminal the panel is drawn on, with what the process changed of
+// it. The signal handlers read it, so it is a plain process-wide record;
+// closing the panel puts it back to these values, except the handlers'
+// and the exit hook's registration.
+struct PanelTerminal {
+    int terminalFd = -1;
+    bool ownFd = false;
+    bool foregroundOnly = true;
+    int wakePipe[2] = {-1, -1};
+    struct termios savedModes {};
+    std::atomic<bool> modesSaved{false};
+    std::atomic<bool> rawNow{false};
+    std::atomic<bool> resized{false};
+    struct sigaction previousFatal[kFatalCount];
+    struct sigaction previousStop, previousContinue, previousResize;
+    bool handlersInstalled = false;
+    bool exitHookRegistered = false;
+    // Key bytes read but not yet decoded.
+    char pending[64];
+    size_t pendingCount = 0;
+};
 
-char pending[64];
-size_t pendingCount = 0;
+PanelTerminal tty;
 
 void writeRaw(int fd, const char* bytes, size_t count) {
     while (count > 0) {
@@ -52,32 +60,32 @@ void writeRaw(int fd, const char* bytes, size_t count) {
 }
 
 bool inForeground() {
-    if (terminalFd < 0) return false;
-    if (!foregroundOnly) return true;
-    pid_t group = tcgetpgrp(terminalFd);
+    if (tty.terminalFd < 0) return false;
+    if (!tty.foregroundOnly) return true;
+    pid_t group = tcgetpgrp(tty.terminalFd);
     return group != -1 && group == getpgrp();
 }
 
 // Only async-signal-safe calls below: the signal handlers use them.
 void applyRaw() {
-    if (!modesSaved.load() || !inForeground()) return;
-    struct termios raw = savedModes;
+    if (!tty.modesSaved.load() || !inForeground()) return;
+    struct termios raw = tty.savedModes;
     raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    if (tcsetattr(terminalFd, TCSANOW, &raw) == 0) rawNow.store(true);
+    if (tcsetattr(tty.terminalFd, TCSANOW, &raw) == 0) tty.rawNow.store(true);
 }
 
 void restoreModes() {
-    if (terminalFd < 0) return;
-    if (rawNow.exchange(false)) tcsetattr(terminalFd, TCSANOW, &savedModes);
-    writeRaw(terminalFd, kResetSequence, sizeof kResetSequence - 1);
+    if (tty.terminalFd < 0) return;
+    if (tty.rawNow.exchange(false)) tcsetattr(tty.terminalFd, TCSANOW, &tty.savedModes);
+    writeRaw(tty.terminalFd, kResetSequence, sizeof kResetSequence - 1);
 }
 
 void wake() {
-    if (wakePipe[1] >= 0) {
+    if (tty.wakePipe[1] >= 0) {
         char byte = 1;
-        ssize_t ignored = write(wakePipe[1], &byte, 1);
+        ssize_t ignored = write(tty.wakePipe[1], &byte, 1);
         (void)ignored;
     }
 }
@@ -85,7 +93,8 @@ void wake() {
 void onFatal(int signalNumber) {
     restoreModes();
     for (int i = 0; i < kFatalCount; ++i) {
-        if (kFatalSignals[i] == signalNumber) sigaction(signalNumber, &previousFatal[i], nullptr);
+        if (kFatalSignals[i] == signalNumber)
+            sigaction(signalNumber, &tty.previousFatal[i], nullptr);
     }
     // Delivered with the previous action once this handler returns; a fault
     // also simply happens again.
@@ -113,54 +122,56 @@ void onStop(int) {
 void onContinue(int) {
     int savedErrno = errno;
     applyRaw();
-    resized.store(true);
+    tty.resized.store(true);
     wake();
     errno = savedErrno;
 }
 
 void onResize(int) {
     int savedErrno = errno;
-    resized.store(true);
+    tty.resized.store(true);
     wake();
     errno = savedErrno;
 }
 
 void installHandlers() {
-    if (handlersInstalled) return;
-    handlersInstalled = true;
+    if (tty.handlersInstalled) return;
+    tty.handlersInstalled = true;
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     action.sa_handler = onFatal;
-    for (int i = 0; i < kFatalCount; ++i) sigaction(kFatalSignals[i], &action, &previousFatal[i]);
+    for (int i = 0; i < kFatalCount; ++i)
+        sigaction(kFatalSignals[i], &action, &tty.previousFatal[i]);
     action.sa_handler = onStop;
-    sigaction(SIGTSTP, &action, &previousStop);
+    sigaction(SIGTSTP, &action, &tty.previousStop);
     action.sa_handler = onContinue;
-    sigaction(SIGCONT, &action, &previousContinue);
+    sigaction(SIGCONT, &action, &tty.previousContinue);
     action.sa_handler = onResize;
-    sigaction(SIGWINCH, &action, &previousResize);
+    sigaction(SIGWINCH, &action, &tty.previousResize);
 }
 
 void removeHandlers() {
-    if (!handlersInstalled) return;
-    handlersInstalled = false;
-    for (int i = 0; i < kFatalCount; ++i) sigaction(kFatalSignals[i], &previousFatal[i], nullptr);
-    sigaction(SIGTSTP, &previousStop, nullptr);
-    sigaction(SIGCONT, &previousContinue, nullptr);
-    sigaction(SIGWINCH, &previousResize, nullptr);
+    if (!tty.handlersInstalled) return;
+    tty.handlersInstalled = false;
+    for (int i = 0; i < kFatalCount; ++i)
+        sigaction(kFatalSignals[i], &tty.previousFatal[i], nullptr);
+    sigaction(SIGTSTP, &tty.previousStop, nullptr);
+    sigaction(SIGCONT, &tty.previousContinue, nullptr);
+    sigaction(SIGWINCH, &tty.previousResize, nullptr);
 }
 
 void closeAtExit() { platform::closePanelTerminal(); }
 
 void drainWake() {
     char bytes[64];
-    while (read(wakePipe[0], bytes, sizeof bytes) > 0) {
+    while (read(tty.wakePipe[0], bytes, sizeof bytes) > 0) {
     }
 }
 
 // Waits for the terminal or the wake pipe; true when the terminal has bytes.
 bool waitReadable(int timeoutMs, bool withTerminal, bool& woken) {
-    struct pollfd fds[2] = {{wakePipe[0], POLLIN, 0}, {terminalFd, POLLIN, 0}};
+    struct pollfd fds[2] = {{tty.wakePipe[0], POLLIN, 0}, {tty.terminalFd, POLLIN, 0}};
     int n = poll(fds, withTerminal ? 2 : 1, timeoutMs);
     woken = n > 0 && (fds[0].revents & POLLIN) != 0;
     if (woken) drainWake();
@@ -168,16 +179,17 @@ bool waitReadable(int timeoutMs, bool withTerminal, bool& woken) {
 }
 
 bool readMore() {
-    if (pendingCount == sizeof pending) return false;
-    ssize_t n = read(terminalFd, pending + pendingCount, sizeof pending - pendingCount);
+    if (tty.pendingCount == sizeof tty.pending) return false;
+    ssize_t n = read(tty.terminalFd, tty.pending + tty.pendingCount,
+                     sizeof tty.pending - tty.pendingCount);
     if (n <= 0) return false;
-    pendingCount += static_cast<size_t>(n);
+    tty.pendingCount += static_cast<size_t>(n);
     return true;
 }
 
 platform::KeyPress takePending(size_t count, platform::KeyPress key) {
-    std::memmove(pending, pending + count, pendingCount - count);
-    pendingCount -= count;
+    std::memmove(tty.pending, tty.pending + count, tty.pendingCount - count);
+    tty.pendingCount -= count;
     return key;
 }
 
@@ -186,16 +198,16 @@ platform::KeyPress takePending(size_t count, platform::KeyPress key) {
 namespace posix {
 
 bool openPanelTerminalOn(int fd, bool foregroundOnlyKeys) {
-    if (terminalFd >= 0) return true;
-    if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    terminalFd = fd;
-    foregroundOnly = foregroundOnlyKeys;
-    pendingCount = 0;
-    resized.store(false);
-    if (tcgetattr(fd, &savedModes) == 0) modesSaved.store(true);
+    if (tty.terminalFd >= 0) return true;
+    if (pipe2(tty.wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    tty.terminalFd = fd;
+    tty.foregroundOnly = foregroundOnlyKeys;
+    tty.pendingCount = 0;
+    tty.resized.store(false);
+    if (tcgetattr(fd, &tty.savedModes) == 0) tty.modesSaved.store(true);
     installHandlers();
-    if (!exitHookRegistered) {
-        exitHookRegistered = true;
+    if (!tty.exitHookRegistered) {
+        tty.exitHookRegistered = true;
         std::atexit(closeAtExit);
     }
     applyRaw();
@@ -216,31 +228,31 @@ bool openPanelTerminal() {
         close(fd);
         return false;
     }
-    ownFd = true;
+    tty.ownFd = true;
     return true;
 }
 
 void closePanelTerminal() {
-    if (terminalFd < 0) return;
+    if (tty.terminalFd < 0) return;
     restoreModes();
     removeHandlers();
-    modesSaved.store(false);
-    if (ownFd) close(terminalFd);
-    ownFd = false;
-    terminalFd = -1;
-    for (int& end : wakePipe) {
+    tty.modesSaved.store(false);
+    if (tty.ownFd) close(tty.terminalFd);
+    tty.ownFd = false;
+    tty.terminalFd = -1;
+    for (int& end : tty.wakePipe) {
         close(end);
         end = -1;
     }
 }
 
 void writePanelTerminal(const char* bytes, size_t count) {
-    if (terminalFd >= 0) writeRaw(terminalFd, bytes, count);
+    if (tty.terminalFd >= 0) writeRaw(tty.terminalFd, bytes, count);
 }
 
 int panelTerminalColumns() {
     struct winsize size {};
-    if (terminalFd >= 0 && ioctl(terminalFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    if (tty.terminalFd >= 0 && ioctl(tty.terminalFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
         return size.ws_col;
     }
     return 80;
@@ -248,7 +260,7 @@ int panelTerminalColumns() {
 
 int panelTerminalRows() {
     struct winsize size {};
-    if (terminalFd >= 0 && ioctl(terminalFd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) {
+    if (tty.terminalFd >= 0 && ioctl(tty.terminalFd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) {
         return size.ws_row;
     }
     return 24;
@@ -258,11 +270,11 @@ void wakePanelTerminal() { wake(); }
 
 KeyPress readPanelKey(int timeoutMs) {
     KeyPress key;
-    if (terminalFd < 0) return key;
+    if (tty.terminalFd < 0) return key;
     for (;;) {
-        if (resized.exchange(false)) return KeyPress{PanelKey::Resized, 0};
-        if (pendingCount > 0) {
-            size_t used = decodePanelKey(pending, pendingCount, key);
+        if (tty.resized.exchange(false)) return KeyPress{PanelKey::Resized, 0};
+        if (tty.pendingCount > 0) {
+            size_t used = decodePanelKey(tty.pending, tty.pendingCount, key);
             if (used > 0) return takePending(used, key);
             // A lone Esc is told from the start of a sequence by the pause
             // after it.
@@ -276,7 +288,7 @@ KeyPress readPanelKey(int timeoutMs) {
         bool woken = false;
         bool readable = waitReadable(timeoutMs, keys, woken);
         if (readable && readMore()) continue;
-        if (resized.exchange(false)) return KeyPress{PanelKey::Resized, 0};
+        if (tty.resized.exchange(false)) return KeyPress{PanelKey::Resized, 0};
         return key;
     }
 }
@@ -319,7 +331,7 @@ size_t decodePanelKey(const char* bytes, size_t count, KeyPress& key) {
             }
             return i + 1;
         }
-        return count >= sizeof pending ? count : 0;
+        return count >= sizeof tty.pending ? count : 0;
     }
     if (c == '\r' || c == '\n') {
         key.key = PanelKey::Enter;
