@@ -234,17 +234,16 @@ void Expansion::fillTailAfter(Segment& segment) const {
     for (size_t marks = 0; marks < kTailLength; ++marks) {
         for (unsigned tailDots = 0; tailDots < kTailValues; ++tailDots) {
             unsigned after = 0;
-            for (size_t b = 0; b < kTailLength; ++b) {
-                const size_t fromEnd = b + 1;
+            for (size_t fromEnd = 1; fromEnd <= kTailLength; ++fromEnd) {
                 bool dot;
                 if (fromEnd <= marks) {
-                    dot = false;
+                    dot = false;  // one of the question marks
                 } else if (fromEnd - marks <= segment.length) {
                     dot = patternAt(segment.end - (fromEnd - marks)) == '.';
-                } else {
+                } else {  // before the segment: F's tail so far
                     dot = ((tailDots >> (fromEnd - marks - segment.length - 1)) & 1u) != 0;
                 }
-                if (dot) after |= 1u << b;
+                if (dot) after |= 1u << (fromEnd - 1);
             }
             segment.tailAfter[marks][tailDots] = static_cast<unsigned char>(after);
         }
