@@ -245,6 +245,23 @@ TEST_F(WildcardMatchTest, AgreesWithDefinitionAroundExtensionsAndTrailingDots) {
     }
 }
 
+TEST_F(WildcardMatchTest, AgreesWithDefinitionOnLongerNamesAndSegments) {
+    // Names past the four characters a tail keeps, and segments as long as
+    // one, so that tails are carried across segments and long '?' runs;
+    // few stars keep the transcription quick.
+    Generator generator(5150);
+    for (int i = 0; i < 20000; ++i) {
+        std::string pattern = generator.word("ab.?.aB", 6);
+        for (uint32_t stars = generator.below(4); stars > 0; --stars) {
+            pattern += "*" + generator.word("ab.?.aB", 6);
+        }
+        std::string name = generator.word(i % 2 == 0 ? "aAbB." : "ab.c", 11);
+        name += generator.word("aAb.", 9);
+        expectSame(name, pattern);
+        if (HasFatalFailure()) return;
+    }
+}
+
 TEST_F(WildcardMatchTest, ExtensionRuleLengthLimitHoldsForTrials) {
     // The pattern is 260 characters long, too long for the rule, but its
     // trial without the star is 259 long and gets it.

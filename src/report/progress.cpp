@@ -144,6 +144,8 @@ int checkCancel() {
     int32_t seen = request.load();
     if (seen == 0) return 0;
     if (seen == platform::kCancelConfirmed) return 1;
+    // Kept as written, misspelling included: logs and messages are read by
+    // people's scripts.
     if (MessageBoxA(dialogWindow(runState.progressDialog), "Rozidivid - Terminate program?",
                     "KAZ", MB_YESNO) == IDYES) {
         return 1;

@@ -181,6 +181,8 @@ int matchNumber(const char* name, const char* argument, int32_t& field) {
     if (!prefixMatches(name, argument, n, 3)) return 0;
     int64_t value = 0;
     for (const char* p = argument + n + 1; *p != '\0'; ++p) {
+        // Kept as written, misspelling included: logs and messages are read by
+        // people's scripts.
         if (*p < '0' || *p > '9') showUsage("Invalid character in numberic argument: ", argument);
         value = value * 10 + (*p - '0');
         if (value > INT32_MAX) showUsage("Number too large in numeric argument: ", argument);

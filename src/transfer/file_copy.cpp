@@ -158,7 +158,30 @@ struct CopyJob {
     // complete and takes its place in one rename.
     std::string written;
     bool replacing = false;
+    // The written file stands under the target's name: nothing is left to
+    // remove when the copy goes no further.
+    bool placed = false;
     uint64_t copiedTotal = 0;
+};
+
+// What stopped a copy once the target was open. The steps only say what it
+// was; copyForReal puts the counters back, tidies up and reports, in that
+// order, in one place.
+struct CopyFailure {
+    enum class Kind {
+        None,
+        Cancel,
+        Reading,
+        Writing,
+        SourceChanged,  // or read short: a settled version is copied later
+        OldCopyInUse,
+        Replacing,
+        Unequal,  // the compare of a source shared for writing
+    };
+    Kind kind = Kind::None;
+    DWORD code = 0;
+
+    explicit operator bool() const { return kind != Kind::None; }
 };
 
 DWORD createAttributes(const CopyJob& job) {
@@ -269,9 +292,7 @@ bool sameVersion(const BY_HANDLE_FILE_INFORMATION& before,
 
 // A source that changed while it was copied leaves no copy behind that
 // looks up to date; the retry pass copies a settled version.
-void treatAsBusy(const CopyJob& job, const SavedCounters& saved) {
-    DeleteFileA(job.written.c_str());
-    saved.restore();
+void leaveForRetry(const CopyJob& job) {
     if (addBusyFile(job.source, job.target, ERROR_SHARING_VIOLATION)) return;
     reportCopyFailure("Error opening file", ERROR_SHARING_VIOLATION, 0, job.source, job.target);
     ++runState.busySourceOpens;
@@ -285,48 +306,55 @@ void dropLastBusyEntry() {
     list.entries[list.count] = ListEntry{};
 }
 
-// Compares a copy whose source others could write to while it was read.
-void compareCopy(const char* source, const char* target, const SavedCounters& saved) {
-    // The compare counts the file and its bytes itself when they are equal.
-    saved.restore();
+// Compares a copy whose source others could write to while it was read;
+// the compare counts the file and its bytes itself when they are equal.
+CopyFailure compareCopy(const CopyJob& job) {
     int32_t busyBefore = runState.busyList.count;
-    int equal = verifyFile(source, target);
+    int equal = verifyFile(job.source, job.target);
     if (runState.busyList.count != busyBefore) {
         dropLastBusyEntry();
-        DeleteFileA(target);
+        DeleteFileA(job.target);
         equal = 0;
     }
-    if (equal) return;
-    saved.restore();
-    addEntry(runState.exceptionList, source, target, 0, kVerifyError);
-    addEntry(runState.recopyList, source, target, 0, kVerifyError);
+    if (equal) return {};
+    return {CopyFailure::Kind::Unequal, 0};
 }
 
-// Every way out of the copy that does not complete it: the counters go
-// back, the files are closed, and what was written goes, so that the old
-// copy (if any) stays as it was. It comes before the report: a log that
-// cannot take the report ends the run, and must not leave a partial file
-// behind.
-void abandon(CopyJob& job, const SavedCounters& saved) {
-    saved.restore();
-    restoreSourceAccessTime(job.from, job.info);
+void reportUnequalCopy(const CopyJob& job) {
+    addEntry(runState.exceptionList, job.source, job.target, 0, kVerifyError);
+    addEntry(runState.recopyList, job.source, job.target, 0, kVerifyError);
+}
+
+void closeSource(CopyJob& job) {
     CloseHandle(job.from);
-    CloseHandle(job.to);
-    DeleteFileA(job.written.c_str());
+    job.from = INVALID_HANDLE_VALUE;
 }
 
-// Moves the contents block by block; false after a failure was dealt with.
+// The files still open are closed, and what was written goes unless it
+// already stands as the target, so that the old copy (if any) stays as it
+// was.
+void discardUnplaced(CopyJob& job) {
+    if (job.from != INVALID_HANDLE_VALUE) {
+        restoreSourceAccessTime(job.from, job.info);
+        closeSource(job);
+    }
+    if (job.to != INVALID_HANDLE_VALUE) {
+        CloseHandle(job.to);
+        job.to = INVALID_HANDLE_VALUE;
+    }
+    if (!job.placed) DeleteFileA(job.written.c_str());
+}
+
+// Moves the contents block by block, counting the bytes as they go.
 // Blocks go through the kernel's copy offload while it serves this pair;
 // from its first refusal on, plain reads and writes carry on, and they also
-// finish (or report the failure of) the block it left.
-bool transferContents(CopyJob& job, const SavedCounters& saved) {
+// finish (or fail on) the block it left.
+CopyFailure transferContents(CopyJob& job) {
     char* buffer = runState.transferBuffer1;
     bool offload = true;
     for (;;) {
-        if (checkCancel()) {
-            abandon(job, saved);
-            fatalMessage(1, "Program terminated due to Cancel");
-        }
+        // Cancel is checked here only, where the copy can tidy up.
+        if (checkCancel()) return {CopyFailure::Kind::Cancel, 0};
         waitFor(runState.delaySource);
         DWORD count = 0;
         const bool triedOffload = offload;
@@ -337,20 +365,14 @@ bool transferContents(CopyJob& job, const SavedCounters& saved) {
         if (!offload) {
             DWORD read = 0;
             if (!ReadFile(job.from, buffer, kBlockSize - count, &read, nullptr)) {
-                DWORD code = GetLastError();
-                abandon(job, saved);
-                reportCopyFailure("Error reading file", code, 0, job.source, job.target);
-                return false;
+                return {CopyFailure::Kind::Reading, GetLastError()};
             }
             if (read == 0 && count == 0) break;
             if (!triedOffload) waitFor(runState.delayTarget);
             DWORD written = 0;
             SetLastError(ERROR_SUCCESS);
             if (!WriteFile(job.to, buffer, read, &written, nullptr) || written < read) {
-                DWORD code = GetLastError();
-                abandon(job, saved);
-                reportWriteFailure(job.source, job.target, code);
-                return false;
+                return {CopyFailure::Kind::Writing, GetLastError()};
             }
             count += read;
         }
@@ -358,17 +380,16 @@ bool transferContents(CopyJob& job, const SavedCounters& saved) {
         job.copiedTotal += count;
         addBytes(runState.bytesCopied, 0, count);
         addBytes(runState.virtualBytesCopied, 0, count);
-        // Cancel is checked at the top of the loop, where the copy can tidy up.
         refreshProgressDisplay();
         if (count < kBlockSize) break;
     }
-    return true;
+    return {};
 }
 
-// Closes both files, the written one with the source's times; false after a
-// failure was dealt with. The close can be the first to say that written
-// data did not arrive; a source that changed meanwhile waits for the retry.
-bool closeAndCheck(CopyJob& job, const SavedCounters& saved) {
+// Closes both files, the written one with the source's times. The close can
+// be the first to say that written data did not arrive; a source that
+// changed meanwhile waits for the retry.
+CopyFailure closeAndCheck(CopyJob& job) {
     restoreSourceAccessTime(job.from, job.info);
     SetFileTime(job.to, &job.info.ftCreationTime, &job.info.ftLastAccessTime,
                 &job.info.ftLastWriteTime);
@@ -377,41 +398,31 @@ bool closeAndCheck(CopyJob& job, const SavedCounters& saved) {
     // The owner comes first: a set-user-ID bit given before it would make the
     // copy, for a moment, a set-user-ID file of the wrong owner.
     platform::copyOwnerOfOpen(job.from, job.to);
-    CloseHandle(job.from);
-    if (!CloseHandle(job.to)) {
-        DWORD code = GetLastError();
-        saved.restore();
-        DeleteFileA(job.written.c_str());
-        reportWriteFailure(job.source, job.target, code);
-        return false;
-    }
+    closeSource(job);
+    const bool closed = CloseHandle(job.to) != FALSE;
+    const DWORD code = GetLastError();
+    job.to = INVALID_HANDLE_VALUE;
+    if (!closed) return {CopyFailure::Kind::Writing, code};
     // A read that came back short before the size the source still has is
     // no end of file: the copy is incomplete, whatever the read said.
     if (!sameVersion(job.info, after) || job.copiedTotal < fileSize(job.info)) {
-        treatAsBusy(job, saved);
-        return false;
+        return {CopyFailure::Kind::SourceChanged, ERROR_SHARING_VIOLATION};
     }
-    return true;
+    return {};
 }
 
 // The complete new copy takes the old one's place. A read-only old copy is
 // made writable first where the system refuses to replace it otherwise.
-bool replaceOldCopy(const CopyJob& job, const SavedCounters& saved) {
+CopyFailure replaceOldCopy(const CopyJob& job) {
     const char* written = job.written.c_str();
-    if (MoveFileExA(written, job.target, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (MoveFileExA(written, job.target, MOVEFILE_REPLACE_EXISTING)) return {};
     if (GetLastError() == ERROR_ACCESS_DENIED &&
         SetFileAttributesA(job.target, FILE_ATTRIBUTE_NORMAL) &&
         MoveFileExA(written, job.target, MOVEFILE_REPLACE_EXISTING))
-        return true;
-    DWORD code = GetLastError();
-    DeleteFileA(written);
-    saved.restore();
-    if (code == ERROR_SHARING_VIOLATION) {
-        reportOldCopyInUse(job);
-    } else {
-        reportCopyFailure("Unable to replace old file", code, 0, job.source, job.target);
-    }
-    return false;
+        return {};
+    const DWORD code = GetLastError();
+    if (code == ERROR_SHARING_VIOLATION) return {CopyFailure::Kind::OldCopyInUse, code};
+    return {CopyFailure::Kind::Replacing, code};
 }
 
 // A verify run copies the files it found busy; those were not verified, and
@@ -424,49 +435,107 @@ void noteCopiedNotVerified(const char* source, const char* target) {
     writeLog("\r\n");
 }
 
-// The copy has its owner already; its attributes follow.
-void finishCopy(const CopyJob& job, const SavedCounters& saved) {
-    const char* written = job.written.c_str();
+// The copy has its owner already; its attributes follow, and then it takes
+// the target's name.
+CopyFailure putInPlace(CopyJob& job) {
     if (job.info.dwFileAttributes != createAttributes(job))
-        SetFileAttributesA(written, job.info.dwFileAttributes);
+        SetFileAttributesA(job.written.c_str(), job.info.dwFileAttributes);
     if (job.replacing) {
-        if (!replaceOldCopy(job, saved)) return;
+        if (CopyFailure failure = replaceOldCopy(job)) return failure;
         ++runState.totalFilesDeleted;
     }
-    addStorageEstimates(job.info.nFileSizeHigh, job.info.nFileSizeLow);
-    if (job.sharedForWriting) {
-        compareCopy(job.source, job.target, saved);
-        return;
-    }
-    if (runState.verify) {
-        noteCopiedNotVerified(job.source, job.target);
-    } else {
-        writeCopyListLine(job.source, job.target);
-    }
-    countCopiedFile();
-    refreshProgress();
+    job.placed = true;
+    return {};
 }
 
+// The written copy, closed and in place; the bytes are counted as they go.
+CopyFailure writeCopy(CopyJob& job) {
+    if (CopyFailure failure = transferContents(job)) return failure;
+    if (CopyFailure failure = closeAndCheck(job)) return failure;
+    return putInPlace(job);
+}
+
+void reportFailure(const CopyJob& job, const CopyFailure& failure) {
+    switch (failure.kind) {
+        case CopyFailure::Kind::None:
+            break;
+        case CopyFailure::Kind::Cancel:
+            fatalMessage(1, "Program terminated due to Cancel");
+            break;
+        case CopyFailure::Kind::Reading:
+            reportCopyFailure("Error reading file", failure.code, 0, job.source, job.target);
+            break;
+        case CopyFailure::Kind::Writing:
+            reportWriteFailure(job.source, job.target, failure.code);
+            break;
+        case CopyFailure::Kind::SourceChanged:
+            leaveForRetry(job);
+            break;
+        case CopyFailure::Kind::OldCopyInUse:
+            reportOldCopyInUse(job);
+            break;
+        case CopyFailure::Kind::Replacing:
+            reportCopyFailure("Unable to replace old file", failure.code, 0, job.source,
+                              job.target);
+            break;
+        case CopyFailure::Kind::Unequal:
+            reportUnequalCopy(job);
+            break;
+    }
+}
+
+// Opens the source and creates what the copy writes to; false after a
+// failure was dealt with, when nothing was counted yet.
+bool openBoth(CopyJob& job) {
+    job.from = openSource(job.source, job.sharedForWriting);
+    if (job.from == INVALID_HANDLE_VALUE) {
+        handleSourceOpenFailure(job.source, job.target);
+        return false;
+    }
+    describeSource(job.from, job.source, job.info);
+    if (!createTarget(job)) {
+        closeSource(job);
+        return false;
+    }
+    return true;
+}
+
+// The counters this copy adds are kept or put back here only.
 void copyForReal(const char* source, const char* target) {
     waitFor(runState.delayOpen);
     CopyJob job;
     job.source = source;
     job.target = target;
-    job.from = openSource(source, job.sharedForWriting);
-    if (job.from == INVALID_HANDLE_VALUE) {
-        handleSourceOpenFailure(source, target);
-        return;
-    }
-    describeSource(job.from, source, job.info);
-    if (!createTarget(job)) {
-        CloseHandle(job.from);
-        return;
-    }
+    if (!openBoth(job)) return;
     ++runState.filesCreated;
-    const SavedCounters saved;
+    const SavedCounters before;
     setShownSource(source);
     setShownTarget(target);
-    if (transferContents(job, saved) && closeAndCheck(job, saved)) finishCopy(job, saved);
+    CopyFailure failure = writeCopy(job);
+    if (!failure) {
+        addStorageEstimates(job.info.nFileSizeHigh, job.info.nFileSizeLow);
+        if (!job.sharedForWriting) {
+            if (runState.verify) {
+                noteCopiedNotVerified(source, target);
+            } else {
+                writeCopyListLine(source, target);
+            }
+            countCopiedFile();
+            refreshProgress();
+            return;
+        }
+        // The compare counts the file and its bytes itself when they are
+        // equal, in place of the copy's own count.
+        before.restore();
+        failure = compareCopy(job);
+        if (!failure) return;
+    }
+    // Counters and files go back before the report: a log that cannot take
+    // it ends the run, whose summary must not count this copy, and must not
+    // leave a partial file behind.
+    before.restore();
+    discardUnplaced(job);
+    reportFailure(job, failure);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "transfer/file_copy.h"
 
 #include <chrono>
+#include <filesystem>
+#include <set>
 #include <thread>
+#include <tuple>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "transfer/transfer_test_fixture.h"
 
@@ -230,6 +234,91 @@ TEST_F(CopyTest, CancelDuringTheCopyDeletesThePartialTarget) {
     EXPECT_FALSE(fileExists(to));
     EXPECT_EQ(readFile(logPath), "");
 }
+
+// ---- Failures once writing began ----
+
+namespace faults = platform::faults;
+
+enum class LateFailure { Reading, Writing, Closing, Replacing };
+
+// The failure, and whether an old copy stood at the target.
+class LateFailureTest : public CopyTest,
+                        public testing::WithParamInterface<std::tuple<LateFailure, bool>> {
+protected:
+    void TearDown() override {
+        faults::disarmAll();
+        CopyTest::TearDown();
+    }
+    std::set<std::string> targetEntries() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(targetDir)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+};
+
+TEST_P(LateFailureTest, CountersGoBackAndOnlyTheOldCopyIsLeft) {
+    const auto [failure, oldCopy] = GetParam();
+    writeFile(from, blockPattern(3 * 131072 + 5));
+    if (oldCopy) writeFile(to, "old");
+    // Beside an old copy the new one is written under a name of its own.
+    const std::string written = oldCopy ? ".~kaz~" : to;
+    using faults::Call;
+    using faults::Fault;
+    // Plain reads and writes, so that a block is counted before the failure.
+    faults::arm(Fault(Call::CopyFileRange, ERROR_NOT_SUPPORTED).always());
+    std::string report;
+    switch (failure) {
+        case LateFailure::Reading:
+            faults::arm(Fault(Call::ReadFile, ERROR_IO_DEVICE).onPath(from).skip(1));
+            report = ": KAZ - Error reading file  ERROR_IO_DEVICE(1117)\r\n: " + pairLine();
+            break;
+        case LateFailure::Writing:
+            faults::arm(Fault(Call::WriteFile, ERROR_DISK_FULL).onPath(written).skip(1));
+            report = ": KAZ - Error writing " + to + ".\r\n";
+            break;
+        case LateFailure::Closing:
+            faults::arm(Fault(Call::CloseHandle, ERROR_DISK_FULL).onPath(written));
+            report = ": KAZ - Error writing " + to + ".\r\n";
+            break;
+        case LateFailure::Replacing:
+            faults::arm(Fault(Call::MoveFile, ERROR_GEN_FAILURE).onPath(".~kaz~"));
+            report = ": KAZ - Unable to replace old file  ERROR_GEN_FAILURE(31)\r\n: " + pairLine();
+            break;
+    }
+    copy();
+    expectCounted(0, 0);
+    EXPECT_EQ(runState.totalFilesDeleted, 0);
+    EXPECT_EQ(runState.exceptionCount, 1);
+    ASSERT_EQ(runState.recopyList.count, 1);
+    EXPECT_EQ(runState.recopyList.entries[0].firstName, from);
+    EXPECT_EQ(runState.busyList.count, 0);
+    EXPECT_EQ(logText().rfind(report, 0), 0u) << logText();
+    if (oldCopy) {
+        EXPECT_EQ(targetEntries(), std::set<std::string>{"a.txt"});
+        EXPECT_EQ(readFile(to), "old");
+    } else {
+        EXPECT_TRUE(targetEntries().empty());
+    }
+}
+
+std::string lateFailureName(const testing::TestParamInfo<std::tuple<LateFailure, bool>>& param) {
+    static const char* const kSteps[] = {"Reading", "Writing", "Closing", "Replacing"};
+    return std::string(kSteps[static_cast<int>(std::get<0>(param.param))]) +
+           (std::get<1>(param.param) ? "OverAnOldCopy" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, LateFailureTest,
+    testing::Values(std::make_tuple(LateFailure::Reading, false),
+                    std::make_tuple(LateFailure::Reading, true),
+                    std::make_tuple(LateFailure::Writing, false),
+                    std::make_tuple(LateFailure::Writing, true),
+                    std::make_tuple(LateFailure::Closing, false),
+                    std::make_tuple(LateFailure::Closing, true),
+                    std::make_tuple(LateFailure::Replacing, true)),
+    lateFailureName);
 
 // ---- Trial run and storage estimates ----
 
