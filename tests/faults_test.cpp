@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/search_pattern.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "report/log_file.h"
@@ -566,13 +567,16 @@ TEST_F(FaultRunDeathTest, SourceRootDeletedMidRunStopsTheRunAndKeepsTheTarget) {
 
 TEST_F(FaultRunDeathTest, RefusedAllocationEndsTheRunWithTheLogUnderItsFinalName) {
     addManyFiles(source / "many", 600);
-    // The entry table grows for the 600 entries: 750 records of 320 bytes.
+    // The entry table grows for the 600 entries, to 750 records: the first
+    // block that large after the two transfer buffers.
+    const size_t grownTable = 750 * sizeof(SourceEntry);
     EXPECT_EXIT(
         {
-            setHeapRefusal(0, 200000);
+            setHeapRefusal(2, grownTable);
             run();
         },
-        testing::ExitedWithCode(1), "Memory allocation for 240000 bytes failed.");
+        testing::ExitedWithCode(1),
+        "Memory allocation for " + std::to_string(grownTable) + " bytes failed.");
     EXPECT_FALSE(fileExists(logPath + ".~~~"));
     std::string text = log();
     EXPECT_TRUE(contains(text, pair("big.bin"))) << text;

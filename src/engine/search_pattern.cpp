@@ -18,6 +18,42 @@ constexpr int32_t kRoomForNames = 100;
 constexpr int32_t kFirstEntryCount = 500;
 constexpr int32_t kEntryGrowth = 250;
 constexpr int kEntryCheckLine = 2800;
+
+// Room for one more name of `length` characters in the name store.
+void reserveName(size_t length) {
+    size_t needed = runState.entryNamesUsed + length + 1;
+    if (needed <= runState.entryNamesCapacity) return;
+    size_t capacity = std::max(needed, size_t{runState.entryNamesCapacity} * 3 / 2 + 4096);
+    auto* names = static_cast<char*>(heapReallocate(runState.entryNames, capacity));
+    if (names == nullptr) outOfMemory(static_cast<int32_t>(capacity));
+    runState.entryNames = names;
+    runState.entryNamesCapacity = static_cast<uint32_t>(capacity);
+}
+
+// The first entry of a folder's level takes its name right after the last
+// name below it: the folders kept on the way down, whose names come last.
+void storeEntry(int32_t index, const WIN32_FIND_DATAA& found, int32_t levelStart) {
+    ensureEntry(index);
+    if (index == 0) {
+        runState.entryNamesUsed = 0;
+    } else if (index == levelStart) {
+        const char* below = entryName(index - 1);
+        runState.entryNamesUsed =
+            static_cast<uint32_t>(below - runState.entryNames + std::strlen(below) + 1);
+    }
+    size_t length = std::strlen(found.cFileName);
+    reserveName(length);
+    SourceEntry& entry = entryAt(index);
+    entry.attributes = found.dwFileAttributes;
+    entry.marks = 0;
+    entry.lastWriteTime = found.ftLastWriteTime;
+    entry.sizeHigh = found.nFileSizeHigh;
+    entry.sizeLow = found.nFileSizeLow;
+    entry.nameOffset = runState.entryNamesUsed;
+    std::memcpy(runState.entryNames + entry.nameOffset, found.cFileName, length + 1);
+    runState.entryNamesUsed += static_cast<uint32_t>(length + 1);
+}
+
 }  // namespace
 
 SearchPattern::SearchPattern(const char* pattern, int checkLine) : text_(pattern, kRoomForNames) {
@@ -59,7 +95,9 @@ bool isListingEntry(const WIN32_FIND_DATAA& entry) {
     return (entry.dwFileAttributes & kVolumeLabel) == 0;
 }
 
-WIN32_FIND_DATAA& entryAt(int32_t index) { return runState.entryTable[index]; }
+SourceEntry& entryAt(int32_t index) { return runState.entryTable[index]; }
+
+char* entryName(int32_t index) { return runState.entryNames + entryAt(index).nameOffset; }
 
 void showPatterns(const char* sourcePattern, const char* targetPattern) {
     setShownSource(sourcePattern);
@@ -74,14 +112,12 @@ HANDLE listFolder(SearchPattern& folder, WIN32_FIND_DATAA& entry) {
 
 DWORD storeSourceListing(HANDLE find, WIN32_FIND_DATAA& entry, SearchPattern& source,
                          int32_t& top) {
+    const int32_t base = top;
     do {
         if (isListingEntry(entry) && !isRunLog(source.prefix(), entry.cFileName) &&
             !isExcluded(source.prefix(), entry)) {
             if (!isFolder(entry)) ++runState.totalFilesConsidered;
-            ensureEntry(top);
-            entryAt(top) = entry;
-            // The walk's own marks; the system's value of this field means nothing here.
-            entryAt(top++).dwReserved1 = 0;
+            storeEntry(top++, entry, base);
         }
     } while (FindNextFileA(find, &entry));
     DWORD code = GetLastError();
@@ -95,11 +131,11 @@ void createEntryTable() {
     int32_t growth = std::max(kEntryGrowth, runState.entryCapacity / 2);
     int32_t capacity = runState.entryCapacity == 0 ? kFirstEntryCount
                                                    : runState.entryCapacity + growth;
-    size_t size = static_cast<size_t>(capacity) * sizeof(WIN32_FIND_DATAA);
+    size_t size = static_cast<size_t>(capacity) * sizeof(SourceEntry);
     // Growing in place (a large block is remapped, not copied) keeps the old
     // and the new table from being held at once, which would set the peak
     // memory of a large folder.
-    auto* table = static_cast<WIN32_FIND_DATAA*>(heapReallocate(runState.entryTable, size));
+    auto* table = static_cast<SourceEntry*>(heapReallocate(runState.entryTable, size));
     if (table == nullptr) outOfMemory(static_cast<int32_t>(size));
     runState.entryTable = table;
     runState.entryCapacity = capacity;

@@ -33,12 +33,32 @@ inline bool isFolder(const WIN32_FIND_DATAA& entry) {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// One source entry as the walks keep it while they are below its folder:
+// what they compare and act on, a tenth of a find record. Its name is in the
+// table's name store (entryName).
+struct SourceEntry {
+    DWORD attributes = 0;
+    DWORD marks = 0;  // the walk's own, below
+    FILETIME lastWriteTime{};
+    DWORD sizeHigh = 0, sizeLow = 0;
+    uint32_t nameOffset = 0;
+};
+
+// The walk is done with the entry: a file found up to date.
+constexpr DWORD kEntryDone = 0x80000000u;
+
+inline bool isFolder(const SourceEntry& entry) {
+    return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // False for "." and "..", and for volume labels: entries no walk acts on.
 bool isListingEntry(const WIN32_FIND_DATAA& entry);
 
-// An element of the entry table the walks share; the table may move when it
-// grows, so callers take a reference only while nothing can add entries.
-WIN32_FIND_DATAA& entryAt(int32_t index);
+// An element of the entry table the walks share, and its name; the table and
+// the names may move when entries are added, so callers hold a reference or
+// a name only while nothing can add entries.
+SourceEntry& entryAt(int32_t index);
+char* entryName(int32_t index);
 // Makes the table (a run's first call) or grows it.
 void createEntryTable();
 // Grows the table when index is just past its end; an index further out is
@@ -52,14 +72,14 @@ template <typename Visit>
 int32_t visitFilesGatherFolders(int32_t base, int32_t top, Visit visit) {
     int32_t folderEnd = base;
     for (int32_t i = base; i < top; ++i) {
-        WIN32_FIND_DATAA& entry = entryAt(i);
-        if (entry.cFileName[0] == '\0') continue;
+        SourceEntry& entry = entryAt(i);
+        if (entry.marks & kEntryDone) continue;
         if (isFolder(entry)) {
             if (i != folderEnd) entryAt(folderEnd) = entry;
             ++folderEnd;
             continue;
         }
-        visit(entry.cFileName);
+        visit(entryName(i));
     }
     return folderEnd;
 }

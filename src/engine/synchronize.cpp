@@ -37,7 +37,7 @@ using NameIndex = std::unordered_map<const char*, int32_t, NameHash, SameName>;
 NameIndex indexSourceList(int32_t base, int32_t top) {
     NameIndex index;
     index.reserve(static_cast<size_t>(top - base));
-    for (int32_t i = base; i < top; ++i) index.emplace(entryAt(i).cFileName, i);
+    for (int32_t i = base; i < top; ++i) index.emplace(entryName(i), i);
     return index;
 }
 
@@ -80,16 +80,16 @@ bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) 
     return false;
 }
 
-bool sameWriteTime(const WIN32_FIND_DATAA& source, const WIN32_FIND_DATAA& target) {
-    return source.ftLastWriteTime.dwLowDateTime == target.ftLastWriteTime.dwLowDateTime &&
-           source.ftLastWriteTime.dwHighDateTime == target.ftLastWriteTime.dwHighDateTime;
+bool sameWriteTime(const SourceEntry& source, const WIN32_FIND_DATAA& target) {
+    return source.lastWriteTime.dwLowDateTime == target.ftLastWriteTime.dwLowDateTime &&
+           source.lastWriteTime.dwHighDateTime == target.ftLastWriteTime.dwHighDateTime;
 }
 
-bool upToDate(const WIN32_FIND_DATAA& source, const WIN32_FIND_DATAA& target) {
+bool upToDate(const SourceEntry& source, const WIN32_FIND_DATAA& target) {
     const DWORD kind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    return (source.dwFileAttributes & kind) == (target.dwFileAttributes & kind) &&
-           sameWriteTime(source, target) && source.nFileSizeHigh == target.nFileSizeHigh &&
-           source.nFileSizeLow == target.nFileSizeLow;
+    return (source.attributes & kind) == (target.dwFileAttributes & kind) &&
+           sameWriteTime(source, target) && source.sizeHigh == target.nFileSizeHigh &&
+           source.sizeLow == target.nFileSizeLow;
 }
 
 // What a killed run left half-written goes without a word: it was never a
@@ -105,16 +105,16 @@ void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources
                         SearchPattern& targetPath) {
     auto found = sources.find(target.cFileName);
     if (found != sources.end()) {
-        WIN32_FIND_DATAA& source = entryAt(found->second);
+        SourceEntry& source = entryAt(found->second);
         if (isFolder(source) && isFolder(target)) {
-            if (!sameWriteTime(source, target)) source.dwReserved1 |= kTargetTimeDiffers;
+            if (!sameWriteTime(source, target)) source.marks |= kTargetTimeDiffers;
             return;
         }
         if (!isFolder(source) && !isFolder(target)) {
             if (!upToDate(source, target)) return;
             ++runState.virtualFilesProcessed;
-            addBytes(runState.virtualBytesCopied, source.nFileSizeHigh, source.nFileSizeLow);
-            source.cFileName[0] = '\0';
+            addBytes(runState.virtualBytesCopied, source.sizeHigh, source.sizeLow);
+            source.marks |= kEntryDone;
             return;
         }
     } else if (!isFolder(target) && isReplacementName(target.cFileName)) {
@@ -212,13 +212,14 @@ uint64_t targetChanges() {
 void synchronizeSubfolder(SearchPattern& source, SearchPattern& target, int32_t index,
                           int32_t folderEnd) {
     const uint64_t changesBefore = targetChanges();
-    std::string childSource = source.childPattern(entryAt(index).cFileName);
-    std::string childTarget = target.childPattern(entryAt(index).cFileName);
+    std::string childSource = source.childPattern(entryName(index));
+    std::string childTarget = target.childPattern(entryName(index));
     synchronizeFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
-    const WIN32_FIND_DATAA& folder = entryAt(index);
+    // Read again: the deeper levels may have moved the table and its names.
+    const SourceEntry& folder = entryAt(index);
     if (runState.trialRun) return;
-    if (targetChanges() != changesBefore || (folder.dwReserved1 & kTargetTimeDiffers))
-        setFolderTime(target.withName(folder.cFileName), folder.ftLastWriteTime, false);
+    if (targetChanges() != changesBefore || (folder.marks & kTargetTimeDiffers))
+        setFolderTime(target.withName(entryName(index)), folder.lastWriteTime, false);
 }
 
 }  // namespace

@@ -72,9 +72,9 @@ int verifyFolder(const char* sourcePattern, const char* targetPattern, int32_t b
     int32_t folderEnd = verifyFiles(source, target, baseIndex, top);
     showPatterns(sourcePattern, targetPattern);
     for (int32_t i = baseIndex; i < folderEnd; ++i) {
-        if (targetFolderIsLink(source, target, entryAt(i).cFileName)) continue;
-        std::string childSource = source.childPattern(entryAt(i).cFileName);
-        std::string childTarget = target.childPattern(entryAt(i).cFileName);
+        if (targetFolderIsLink(source, target, entryName(i))) continue;
+        std::string childSource = source.childPattern(entryName(i));
+        std::string childTarget = target.childPattern(entryName(i));
         verifyFolder(childSource.c_str(), childTarget.c_str(), folderEnd);
     }
     showPatterns(sourcePattern, targetPattern);

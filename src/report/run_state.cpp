@@ -60,6 +60,7 @@ RunState::~RunState() {
     for (int32_t i = 0; i < excludeCount; ++i) heapFree(excludeFilters[i]);
     heapFree(excludeFilters);
     heapFree(entryTable);
+    heapFree(entryNames);
     heapFree(transferBuffer1);
     heapFree(transferBuffer2);
 }

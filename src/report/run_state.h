@@ -10,6 +10,7 @@
 #include "support/text_buffer.h"
 
 struct ProgressDialog;
+struct SourceEntry;
 struct WorkerParam;
 
 struct ListEntry {
@@ -95,8 +96,11 @@ struct RunState {
     uint32_t logBufferUsed = 0;
     char* transferBuffer1 = nullptr;
     char* transferBuffer2 = nullptr;
-    WIN32_FIND_DATAA* entryTable = nullptr;
+    // The source entries of the folders on the walk's path, and their names.
+    SourceEntry* entryTable = nullptr;
     int32_t entryCapacity = 0;
+    char* entryNames = nullptr;
+    uint32_t entryNamesUsed = 0, entryNamesCapacity = 0;
     char** excludeFilters = nullptr;
     int32_t excludeCount = 0;
     int32_t excludeCapacity = 0;
