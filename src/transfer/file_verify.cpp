@@ -74,6 +74,12 @@ struct ComparedPair {
     }
 };
 
+// The open file's own record; by its name only where the handle cannot
+// tell, which costs a look-up through every folder of the path.
+void describeOpenFile(HANDLE file, const char* name, BY_HANDLE_FILE_INFORMATION& record) {
+    if (!GetFileInformationByHandle(file, &record)) lookupFileInfo(record, name);
+}
+
 bool sameSize(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
     return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow;
 }
@@ -148,8 +154,8 @@ int verifyFile(const char* source, const char* target) {
     }
     setShownSource(source);
     setShownTarget(target);
-    lookupFileInfo(pair.sourceInfo, source);
-    lookupFileInfo(pair.targetInfo, target);
+    describeOpenFile(pair.source, source, pair.sourceInfo);
+    describeOpenFile(pair.target, target, pair.targetInfo);
 
     if (!sameSize(pair.sourceInfo, pair.targetInfo)) {
         pair.closeBoth();
