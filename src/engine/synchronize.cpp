@@ -1,7 +1,7 @@
 #include "engine/synchronize.h"
 
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "engine/delete_tree.h"
 #include "engine/search_pattern.h"
@@ -25,21 +25,38 @@ constexpr int kTargetCheckLine = 2847;
 // differs: the walk gives it the source's time even when it changes nothing.
 constexpr DWORD kTargetTimeDiffers = 1;
 
-struct NameHash {
-    size_t operator()(const char* name) const { return platform::nameHash(name); }
-};
-struct SameName {
-    bool operator()(const char* a, const char* b) const { return platform::sameName(a, b); }
-};
-// Source entries of one folder by name; the first entry of a name wins.
-using NameIndex = std::unordered_map<const char*, int32_t, NameHash, SameName>;
+// Source entries of one folder by name: entry indices in an open-addressed
+// table, eight bytes an entry; the first entry of a name wins.
+class NameIndex {
+public:
+    NameIndex(int32_t base, int32_t top) {
+        size_t size = 16;
+        while (size < 2 * static_cast<size_t>(top - base)) size *= 2;
+        slots_.assign(size, kEmpty);
+        for (int32_t i = base; i < top; ++i) {
+            const char* name = entryName(i);
+            size_t slot = firstSlot(name);
+            while (slots_[slot] != kEmpty && !platform::sameName(entryName(slots_[slot]), name))
+                slot = (slot + 1) & (slots_.size() - 1);
+            if (slots_[slot] == kEmpty) slots_[slot] = i;
+        }
+    }
 
-NameIndex indexSourceList(int32_t base, int32_t top) {
-    NameIndex index;
-    index.reserve(static_cast<size_t>(top - base));
-    for (int32_t i = base; i < top; ++i) index.emplace(entryName(i), i);
-    return index;
-}
+    // The entry of that name, or -1.
+    int32_t find(const char* name) const {
+        for (size_t slot = firstSlot(name);; slot = (slot + 1) & (slots_.size() - 1)) {
+            int32_t index = slots_[slot];
+            if (index == kEmpty || platform::sameName(entryName(index), name)) return index;
+        }
+    }
+
+private:
+    static constexpr int32_t kEmpty = -1;
+    size_t firstSlot(const char* name) const {
+        return platform::nameHash(name) & (slots_.size() - 1);
+    }
+    std::vector<int32_t> slots_;
+};
 
 // Whether the folder the walk started from can no longer be listed: a run
 // whose source went away stops rather than report every folder left.
@@ -103,9 +120,9 @@ void removeLeftover(const char* path) {
 // place, so that a copy that fails leaves the last good one.
 void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources,
                         SearchPattern& targetPath) {
-    auto found = sources.find(target.cFileName);
-    if (found != sources.end()) {
-        SourceEntry& source = entryAt(found->second);
+    int32_t found = sources.find(target.cFileName);
+    if (found >= 0) {
+        SourceEntry& source = entryAt(found);
         if (isFolder(source) && isFolder(target)) {
             if (!sameWriteTime(source, target)) source.marks |= kTargetTimeDiffers;
             return;
@@ -161,7 +178,7 @@ bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
         reportError("Error listing target folder", code, 0, source.prefix(), target.prefix());
         return false;
     }
-    NameIndex sources = indexSourceList(base, top);
+    NameIndex sources(base, top);
     do {
         if (isListingEntry(entry) && !isRunLog(target.prefix(), entry.cFileName))
             compareTargetEntry(entry, sources, target);
