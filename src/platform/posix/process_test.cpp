@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/arguments.h"
+#include "platform/windows_api.h"
 
 TEST(ProcessArguments, CommandTextQuotesWhatWouldNotReadBackAsOneWord) {
     char program[] = "kaz", plain[] = "src", blank[] = "my files", empty[] = "",
