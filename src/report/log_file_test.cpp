@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "run_as_worker.h"
 #include "test_support.h"

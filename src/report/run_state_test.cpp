@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/windows_api.h"
 #include "support/heap.h"
 #include "test_support.h"
 

@@ -3,7 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/windows_api.h"
 #include "transfer/transfer_test_fixture.h"
 
 namespace {
