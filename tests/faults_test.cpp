@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/arguments.h"
 #include "platform/fault_injection.h"
-#include "platform/platform.h"
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "run/run_entry.h"
