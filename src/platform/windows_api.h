@@ -222,7 +222,7 @@ int GetTimeFormatA(LCID locale, DWORD flags, const SYSTEMTIME* time, LPCSTR form
 BOOL GetComputerNameA(LPSTR name, DWORD* size);
 LPSTR GetCommandLineA();
 
-// Message boxes (on POSIX: the terminal; see platform.h).
+// Message boxes (on POSIX: the terminal; see message_boxes.h).
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // Threads.
