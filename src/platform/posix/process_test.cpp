@@ -49,4 +49,5 @@ TEST(Machine, ComputerNameIsTheHostNameUpToItsFirstDot) {
     DWORD tooSmall = 1;
     EXPECT_FALSE(GetComputerNameA(name, &tooSmall));
     EXPECT_EQ(tooSmall, size + 1);
+    EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
 }
