@@ -11,7 +11,9 @@
 
 #include "engine/copy_list.h"
 #include "engine/exclude_filters.h"
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/message_boxes.h"
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "run/command_line.h"
 #include "run/command_splitter.h"

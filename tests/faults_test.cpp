@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "engine/search_pattern.h"
+#include "platform/arguments.h"
 #include "platform/fault_injection.h"
-#include "platform/platform.h"
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "run/run_entry.h"

@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/arguments.h"
 #include "platform/fault_injection.h"
-#include "platform/platform.h"
 #include "run/run_entry.h"
 #include "test_support.h"
 

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/arguments.h"
 #include "run/run_entry.h"
 
 TempDir::TempDir() {

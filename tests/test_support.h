@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
 #include "report/run_state.h"
 
 // A folder under the temporary folder that is removed with everything in it

@@ -3,7 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/windows_api.h"
 #include "report/progress_dialog.h"
 #include "report/run_state.h"
 #include "transfer/file_copy.h"

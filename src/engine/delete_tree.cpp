@@ -4,7 +4,8 @@
 
 #include "engine/search_pattern.h"
 #include "platform/anchors.h"
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/windows_api.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/progress.h"

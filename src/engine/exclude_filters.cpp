@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/windows_api.h"
 #include "report/fatal_message.h"
 #include "report/run_state.h"
 #include "support/heap.h"

@@ -6,7 +6,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "test_support.h"
 

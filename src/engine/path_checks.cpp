@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/real_path.h"
+#include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"

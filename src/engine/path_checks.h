@@ -2,8 +2,6 @@
 // target can be mirrored into each other.
 #pragma once
 
-#include "platform/windows_api.h"
-
 class TextBuffer;
 
 // Ends the run when the path holds wild cards or is empty; otherwise appends

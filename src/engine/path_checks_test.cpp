@@ -8,7 +8,9 @@
 #include <string>
 #include <system_error>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/message_boxes.h"
+#include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/log_file.h"
 #include "report/run_state.h"

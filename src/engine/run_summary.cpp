@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/log_file.h"
 #include "report/progress.h"

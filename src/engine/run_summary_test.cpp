@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/progress_dialog.h"
 #include "report/progress_text.h"

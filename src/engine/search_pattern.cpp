@@ -5,7 +5,8 @@
 
 #include "engine/exclude_filters.h"
 #include "platform/anchors.h"
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/progress.h"
 #include "report/run_state.h"

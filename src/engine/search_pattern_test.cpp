@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "support/heap.h"
 #include "run_as_worker.h"

@@ -5,9 +5,9 @@
 
 #include "engine/delete_tree.h"
 #include "engine/search_pattern.h"
-#include "platform/anchors.h"
+#include "platform/conventions.h"
 #include "platform/name_lookup.h"
-#include "platform/platform.h"
+#include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/search_pattern.h"
+#include "platform/windows_api.h"
 #include "report/fatal_message.h"
 #include "report/progress.h"
 #include "report/run_state.h"

@@ -2,7 +2,7 @@
 // platform does with the case of file names.
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/text_case.h"
 
 namespace {
 

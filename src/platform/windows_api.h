@@ -155,6 +155,7 @@ struct BY_HANDLE_FILE_INFORMATION {
 #define ERROR_NOT_SUPPORTED 50u
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_BUFFER_OVERFLOW 111u
 #define ERROR_DISK_FULL 112u
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_DIR_NOT_EMPTY 145u
@@ -222,7 +223,7 @@ int GetTimeFormatA(LCID locale, DWORD flags, const SYSTEMTIME* time, LPCSTR form
 BOOL GetComputerNameA(LPSTR name, DWORD* size);
 LPSTR GetCommandLineA();
 
-// Message boxes (on POSIX: the terminal; see platform.h).
+// Message boxes (on POSIX: the terminal; see message_boxes.h).
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // Threads.

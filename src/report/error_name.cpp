@@ -3,6 +3,7 @@
 namespace {
 
 const ErrorNameRow kErrorNames[] = {
+#include "platform/windows_api.h"
 #include "report/error_name_table.inc"
     {0, nullptr},
 };

@@ -1,3 +1,4 @@
+#include "platform/windows_api.h"
 #include "report/error_name.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "support/failure_stops.h"

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/conventions.h"
 #include "platform/file_identity.h"
-#include "platform/platform.h"
 #include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"

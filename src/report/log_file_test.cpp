@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "run_as_worker.h"
 #include "test_support.h"
@@ -102,11 +103,11 @@ TEST_F(LogFileTest, NumbersNamesAndPairs) {
 
 TEST_F(LogFileTest, DebugTraceOnlyWithTheSwitchAndEndsInALineFeed) {
     open(log);
-    SetLastError(32);
+    SetLastError(ERROR_SHARING_VIOLATION);
     writeDebugTrace(10);
     runState.debug = 1;
     writeDebugTrace(11);
-    EXPECT_EQ(GetLastError(), 32u);  // callers read the code after the trace
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);  // callers read the code after the trace
     closeLog();
     EXPECT_EQ(readFile(log), ": debug - line = 11, code = 32, ERROR_SHARING_VIOLATION\n");
 }

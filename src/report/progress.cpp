@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/windows_api.h"
 #include "report/fatal_message.h"
 #include "report/progress_dialog.h"
 #include "report/progress_text.h"

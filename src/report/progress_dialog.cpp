@@ -1,5 +1,7 @@
 #include "report/progress_dialog.h"
 
+#include "platform/windows_api.h"
+
 HWND dialogWindow(ProgressDialog* dialog) {
     DialogHost* host = dialog != nullptr ? dialog->host.load() : nullptr;
     return host != nullptr ? host->window() : nullptr;

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/message_boxes.h"
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/progress_dialog.h"
 #include "report/progress_text.h"

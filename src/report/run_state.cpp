@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "support/heap.h"
 #include "support/run_stop.h"

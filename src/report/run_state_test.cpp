@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/windows_api.h"
 #include "support/heap.h"
 #include "test_support.h"
 
@@ -51,8 +52,8 @@ TEST_F(RunStateTest, EntriesHoldCopiesOfTheirNames) {
 
 TEST_F(RunStateTest, CountersRiseEvenWhenMemoryRunsOut) {
     setHeapRefusal(0);
-    EXPECT_EQ(addException("s", "t", 5, 0), 0);
-    EXPECT_EQ(addBusyFile("s", "t", 32), 0);
+    EXPECT_EQ(addException("s", "t", ERROR_ACCESS_DENIED, 0), 0);
+    EXPECT_EQ(addBusyFile("s", "t", ERROR_SHARING_VIOLATION), 0);
     EXPECT_EQ(runState.exceptionCount, 1);
     EXPECT_EQ(runState.busySourceOpens, 1);
     EXPECT_EQ(runState.exceptionList.count, 0);

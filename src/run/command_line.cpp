@@ -6,7 +6,9 @@
 #include <string>
 
 #include "engine/exclude_filters.h"
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/text_case.h"
+#include "platform/windows_api.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/run_state.h"

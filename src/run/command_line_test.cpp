@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/conventions.h"
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "run_as_worker.h"
 #include "test_support.h"

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/closing_report.h"
+#include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/run_state.h"
 #include "support/text_buffer.h"

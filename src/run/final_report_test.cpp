@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "support/text_buffer.h"
 #include "test_support.h"
@@ -16,10 +17,12 @@ protected:
     void TearDown() override { resetRunState(); }
 
     void exceptions(int n) {
-        for (int i = 0; i < n; ++i) addException(("e" + std::to_string(i)).c_str(), "t", 5, 0);
+        for (int i = 0; i < n; ++i)
+            addException(("e" + std::to_string(i)).c_str(), "t", ERROR_ACCESS_DENIED, 0);
     }
     void busy(int n) {
-        for (int i = 0; i < n; ++i) addBusyFile(("b" + std::to_string(i)).c_str(), "t", 32);
+        for (int i = 0; i < n; ++i)
+            addBusyFile(("b" + std::to_string(i)).c_str(), "t", ERROR_SHARING_VIOLATION);
     }
     std::string report() {
         TextBuffer text(1000u);

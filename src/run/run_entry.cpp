@@ -4,7 +4,8 @@
 
 #include "engine/run_driver.h"
 #include "engine/search_pattern.h"
-#include "platform/platform.h"
+#include "platform/arguments.h"
+#include "platform/windows_api.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/progress_dialog.h"

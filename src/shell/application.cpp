@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/arguments.h"
+#include "platform/cancel_signals.h"
+#include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/run_state.h"
 #include "run/run_entry.h"

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <condition_variable>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/closing_report.h"
+#include "platform/message_boxes.h"
+#include "platform/panel_terminal.h"
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "shell/application.h"
 #include "shell/progress_panel.h"

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/panel_terminal.h"
+#include "platform/windows_api.h"
+
 namespace {
 
 constexpr size_t kColumnWidth = 33;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/panel_terminal.h"
 #include "shell/delay_entry.h"
 #include "shell/progress_dialog.h"
 

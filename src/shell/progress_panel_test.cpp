@@ -1,3 +1,5 @@
+#include "platform/panel_terminal.h"
+#include "platform/windows_api.h"
 #include "shell/progress_panel.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,8 @@
 
 #include <commctrl.h>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "shell/progress_window_delays.h"
 #include "shell/progress_window_ids.h"

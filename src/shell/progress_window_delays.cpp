@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/win32/window_text.h"
+#include "platform/windows_api.h"
 #include "shell/delay_entry.h"
 #include "shell/progress_window_ids.h"
 

@@ -3,6 +3,7 @@
 // the values they show.
 #pragma once
 
+#include "platform/windows_api.h"
 #include "shell/progress_dialog.h"
 
 // Sets the spin ranges, fills the boxes with the dialog's values and puts

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/message_boxes.h"
 #include "platform/win32/window_text.h"
+#include "platform/windows_api.h"
 #include "report/run_state.h"
 #include "shell/delay_entry.h"
 #include "shell/progress_window_ids.h"

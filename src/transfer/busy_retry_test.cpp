@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/windows_api.h"
 #include "transfer/file_copy.h"
 #include "transfer/transfer_test_fixture.h"
 

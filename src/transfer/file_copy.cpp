@@ -4,8 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform/conventions.h"
+#include "platform/copy_offload.h"
 #include "platform/name_lookup.h"
-#include "platform/platform.h"
+#include "platform/owner_copy.h"
+#include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"

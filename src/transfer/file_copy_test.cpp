@@ -6,8 +6,9 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/cancel_signals.h"
 #include "platform/fault_injection.h"
-#include "platform/platform.h"
+#include "platform/windows_api.h"
 #include "transfer/transfer_test_fixture.h"
 
 namespace {

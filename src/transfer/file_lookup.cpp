@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/name_lookup.h"
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
 

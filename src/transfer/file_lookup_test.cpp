@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "test_support.h"

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/windows_api.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
 #include "report/progress.h"

@@ -1,5 +1,6 @@
 #include "transfer/file_verify.h"
 
+#include "platform/windows_api.h"
 #include "transfer/transfer_test_fixture.h"
 
 namespace {

@@ -4,7 +4,8 @@
 #include <string>
 
 #include "platform/anchors.h"
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/owner_copy.h"
 #include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/run_state.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "test_support.h"

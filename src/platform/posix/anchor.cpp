@@ -18,6 +18,7 @@
 #include "platform/anchors.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/file_status.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 

@@ -8,6 +8,7 @@
 #include "platform/posix/file_status.h"
 #include "platform/posix/file_to_link.h"
 #include "platform/posix/mode_change.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 namespace {

@@ -2,7 +2,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/copy_offload.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/windows_api.h"
 

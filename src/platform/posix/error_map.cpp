@@ -4,6 +4,8 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "platform/windows_api.h"
+
 namespace posix {
 namespace {
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/posix/scratch_folder.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 namespace {

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/fault_injection.h"
+
 namespace posix {
 
 std::atomic<bool> faultsArmed{false};

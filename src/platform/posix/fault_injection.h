@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/fault_injection.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 

@@ -8,8 +8,9 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/copy_offload.h"
 #include "platform/posix/scratch_folder.h"
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "platform/posix/anchor.h"
 #include "platform/posix/handle.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 

@@ -5,6 +5,7 @@
 #include "platform/posix/anchor.h"
 #include "platform/posix/file_handle.h"
 #include "platform/posix/file_status.h"
+#include "platform/windows_api.h"
 
 namespace platform {
 

@@ -8,6 +8,7 @@
 #include "platform/posix/file_handle.h"
 #include "platform/posix/file_status.h"
 #include "platform/posix/file_time.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 namespace {

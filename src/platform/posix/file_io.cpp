@@ -4,10 +4,11 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "platform/copy_offload.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
 #include "platform/posix/file_handle.h"
-#include "platform/platform.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 

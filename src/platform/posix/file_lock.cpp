@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
+#include "platform/windows_api.h"
+
 namespace posix {
 namespace {
 

@@ -12,6 +12,7 @@
 #include "platform/posix/file_handle.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/file_status.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 namespace {

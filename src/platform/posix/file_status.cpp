@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "platform/windows_api.h"
+
 namespace posix {
 namespace {
 

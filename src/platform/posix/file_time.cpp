@@ -1,5 +1,7 @@
 #include "platform/posix/file_time.h"
 
+#include "platform/windows_api.h"
+
 namespace posix {
 namespace {
 

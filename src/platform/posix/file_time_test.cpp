@@ -1,4 +1,5 @@
 #include "platform/posix/file_time.h"
+#include "platform/windows_api.h"
 
 #include <gtest/gtest.h>
 

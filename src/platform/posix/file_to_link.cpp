@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/posix/error_map.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 namespace {

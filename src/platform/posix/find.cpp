@@ -15,6 +15,7 @@
 #include "platform/posix/file_time.h"
 #include "platform/posix/handle.h"
 #include "platform/posix/prefetch.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 namespace {

@@ -5,10 +5,6 @@
 
 #include "platform/windows_api.h"
 
-namespace {
-constexpr DWORD kBufferOverflow = 111;  // ERROR_BUFFER_OVERFLOW
-}
-
 BOOL GetComputerNameA(LPSTR name, DWORD* size) {
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) != 0) {
@@ -19,7 +15,7 @@ BOOL GetComputerNameA(LPSTR name, DWORD* size) {
     DWORD length = static_cast<DWORD>(std::strlen(host));
     if (name == nullptr || *size < length + 1) {
         *size = length + 1;
-        SetLastError(kBufferOverflow);
+        SetLastError(ERROR_BUFFER_OVERFLOW);
         return FALSE;
     }
     std::memcpy(name, host, length + 1);

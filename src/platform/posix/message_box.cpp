@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/closing_report.h"
+#include "platform/message_boxes.h"
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -4,7 +4,9 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/closing_report.h"
+#include "platform/message_boxes.h"
+#include "platform/windows_api.h"
 
 namespace {
 std::string shown;

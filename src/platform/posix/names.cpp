@@ -8,6 +8,7 @@
 #include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 namespace {

@@ -3,8 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/owner_copy.h"
 #include "platform/posix/scratch_folder.h"
+#include "platform/windows_api.h"
 
 namespace posix {
 namespace {

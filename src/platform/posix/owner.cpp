@@ -4,12 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/owner_copy.h"
 #include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/file_handle.h"
 #include "platform/posix/file_status.h"
 #include "platform/posix/mode_change.h"
+#include "platform/windows_api.h"
 
 namespace platform {
 

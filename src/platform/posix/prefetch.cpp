@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/posix/anchor.h"
 #include "platform/posix/prefetch.h"
+#include "platform/tree_prefetch.h"
 
 namespace posix {
 

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/tree_prefetch.h"
+
 namespace posix {
 
 // The count of entries the backend's listings have handed out, by which the

@@ -3,9 +3,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/platform.h"
 #include "platform/posix/prefetch.h"
 #include "platform/posix/scratch_folder.h"
+#include "platform/tree_prefetch.h"
 
 namespace platform {
 namespace {

@@ -7,7 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/arguments.h"
+#include "platform/conventions.h"
+#include "platform/panel_terminal.h"
+#include "platform/text_case.h"
+#include "platform/windows_api.h"
 
 namespace platform {
 

@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/arguments.h"
+#include "platform/windows_api.h"
 
 TEST(ProcessArguments, CommandTextQuotesWhatWouldNotReadBackAsOneWord) {
     char program[] = "kaz", plain[] = "src", blank[] = "my files", empty[] = "",
@@ -48,4 +49,5 @@ TEST(Machine, ComputerNameIsTheHostNameUpToItsFirstDot) {
     DWORD tooSmall = 1;
     EXPECT_FALSE(GetComputerNameA(name, &tooSmall));
     EXPECT_EQ(tooSmall, size + 1);
+    EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
 }

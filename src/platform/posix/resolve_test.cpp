@@ -4,8 +4,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "platform/platform.h"
 #include "platform/posix/scratch_folder.h"
+#include "platform/real_path.h"
 
 namespace posix {
 namespace {

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/real_path.h"
+#include "platform/shortcuts.h"
 
 namespace {
 

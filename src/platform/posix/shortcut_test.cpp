@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/shortcuts.h"
 #include "test_support.h"
 
 namespace {

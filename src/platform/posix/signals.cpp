@@ -6,7 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
 #include "platform/posix/threads.h"
 
 namespace {

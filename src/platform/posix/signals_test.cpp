@@ -7,7 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/panel_terminal.h"
 
 namespace {
 

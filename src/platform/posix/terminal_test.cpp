@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/panel_terminal.h"
 
 using platform::KeyPress;
 using platform::PanelKey;

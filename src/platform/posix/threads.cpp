@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "platform/posix/handle.h"
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/windows_api.h"
 
 namespace platform {
 

@@ -1,6 +1,7 @@
 // Ctrl-C in the console that started KAZ is the Cancel button; closing that
 // console, logging off or shutting down is a confirmed Cancel.
-#include "platform/platform.h"
+#include "platform/cancel_signals.h"
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -1,7 +1,14 @@
 // Conventions and process-wide facts of the Windows build.
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/arguments.h"
+#include "platform/conventions.h"
+#include "platform/copy_offload.h"
+#include "platform/owner_copy.h"
+#include "platform/panel_terminal.h"
+#include "platform/real_path.h"
+#include "platform/text_case.h"
+#include "platform/windows_api.h"
 
 namespace platform {
 

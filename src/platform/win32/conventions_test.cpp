@@ -2,7 +2,9 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/conventions.h"
+#include "platform/real_path.h"
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "platform/file_identity.h"
 
+#include "platform/windows_api.h"
+
 namespace platform {
 
 // Opening for no access at all is not refused by the other handle's sharing.

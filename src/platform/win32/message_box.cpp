@@ -5,8 +5,10 @@
 #include <atomic>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/closing_report.h"
+#include "platform/message_boxes.h"
 #include "platform/win32/window_text.h"
+#include "platform/windows_api.h"
 
 namespace {
 

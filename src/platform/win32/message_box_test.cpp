@@ -3,7 +3,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/message_boxes.h"
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // Windows names cannot hold wildcards, so a look-up is a find of that name.
 #include "platform/name_lookup.h"
 
+#include "platform/windows_api.h"
+
 namespace platform {
 
 BOOL lookUpName(const char* path, WIN32_FIND_DATAA* data) {

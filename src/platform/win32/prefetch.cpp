@@ -1,6 +1,6 @@
 // Windows reads directory metadata with the listing itself; there is nothing
 // to read ahead.
-#include "platform/platform.h"
+#include "platform/tree_prefetch.h"
 
 namespace platform {
 

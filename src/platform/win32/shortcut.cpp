@@ -3,7 +3,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "platform/platform.h"
+#include "platform/shortcuts.h"
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "platform/win32/window_text.h"
 
+#include "platform/windows_api.h"
+
 namespace platform {
 
 std::string windowText(HWND window) {

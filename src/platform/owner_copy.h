@@ -1,0 +1,16 @@
+// Giving a copy the owner and group of its source.
+#pragma once
+
+#include "platform/windows_api.h"
+
+namespace platform {
+
+// When the process runs as root, gives `target` (never following a final
+// symbolic link) the owner and group of `source`; elsewhere does nothing.
+// Returns FALSE with the last error set when a needed change failed.
+BOOL copyOwner(const char* source, const char* target);
+// The same between two open files: the one being read and its copy being
+// written, so that no name is looked up again.
+BOOL copyOwnerOfOpen(HANDLE source, HANDLE target);
+
+}  // namespace platform
