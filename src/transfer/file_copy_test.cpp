@@ -1,16 +1,40 @@
 #include "transfer/file_copy.h"
 
-#include <chrono>
-#include <thread>
+#include <functional>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "transfer/transfer_test_fixture.h"
 
 namespace {
 
+namespace faults = platform::faults;
+using faults::Call;
+using faults::Fault;
+
+// The faults that run something as a copy moves one of its blocks: by the
+// kernel's copy offload or by a plain read, whichever the copy uses.
+struct BlockHook {
+    int offload = 0, read = 0;
+};
+
+int changes(const BlockHook& hook) {
+    return faults::firings(hook.offload) + faults::firings(hook.read);
+}
+
 class CopyTest : public TransferTest {
 protected:
     void copy() { copyFile(from.c_str(), to.c_str()); }
+    // Runs `action` as the `block`th block (from 1) of `from` is moved. A
+    // copy moves all its blocks one way, so only one of the two fires.
+    BlockHook atBlock(int block, const std::function<void()>& action) {
+        BlockHook hook;
+        hook.offload = faults::arm(
+            Fault(Call::CopyFileRange, 0).onExactPath(from).skip(block - 1).then(action));
+        hook.read =
+            faults::arm(Fault(Call::ReadFile, 0).onExactPath(from).skip(block - 1).then(action));
+        return hook;
+    }
     std::string pairLine() const { return from + " " + to + "\r\n"; }
     void expectCounted(uint32_t files, double bytes) {
         EXPECT_EQ(runState.filesProcessed, files);
@@ -171,14 +195,12 @@ TEST_F(CopyTest, SourceOpenedSharedForWritingIsComparedAndCountedOnce) {
     writeFile(from, blockPattern(300000));
     ForeignLock writer(from, LOCK_EX);
     // Free between the first and the second open attempt.
-    runState.delayOpen = 200;
-    std::thread releaser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        writer.release();
-    });
+    faults::Scope disarm;
+    int released = faults::arm(
+        Fault(Call::CreateFile, 0).onExactPath(from).skip(1).then([&] { writer.release(); }));
     runState.debug = 1;
     copy();
-    releaser.join();
+    EXPECT_EQ(faults::firings(released), 1);
     EXPECT_TRUE(readFile(to) == blockPattern(300000));
     EXPECT_EQ(logText(), ": debug - line = 10, code = 32, ERROR_SHARING_VIOLATION\n" + pairLine());
     expectCounted(1, 300000);
@@ -186,13 +208,11 @@ TEST_F(CopyTest, SourceOpenedSharedForWritingIsComparedAndCountedOnce) {
 
 TEST_F(CopyTest, SourceChangedDuringTheCopyIsLeftForTheRetryPass) {
     writeFile(from, blockPattern(4 * 131072));
-    runState.delaySource = 50;
-    std::thread appender([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        writeFile(from, blockPattern(4 * 131072) + "more");
-    });
+    // Another program writes more after the first block went over.
+    faults::Scope disarm;
+    BlockHook changed = atBlock(2, [&] { writeFile(from, blockPattern(4 * 131072) + "more"); });
     copy();
-    appender.join();
+    EXPECT_EQ(changes(changed), 1);
     EXPECT_FALSE(fileExists(to));
     ASSERT_EQ(runState.busyList.count, 1);
     EXPECT_EQ(runState.busyList.entries[0].code, ERROR_SHARING_VIOLATION);
@@ -215,14 +235,14 @@ TEST_F(CopyTest, CancelDuringTheCopyDeletesThePartialTarget) {
     ForkingDeathTests forking;
     std::string reached = dir / "reached";
     writeFile(from, blockPattern(20 * 131072));
-    runState.delaySource = 20;
+    faults::Scope disarm;
     EXPECT_EXIT(
         {
-            std::thread([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            // The user cancels while the third block goes over.
+            atBlock(3, [&] {
                 if (fileExists(to)) writeFile(reached, "copy under way");
                 runState.cancelRequested = platform::kCancelConfirmed;
-            }).detach();
+            });
             copy();
         },
         testing::ExitedWithCode(1), "Program terminated due to Cancel");
