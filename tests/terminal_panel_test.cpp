@@ -270,7 +270,7 @@ TEST(TerminalPanel, CancelWorksOnANarrowTerminal) {
         // Tab goes round to Cancel where the boxes are shown; the space bar
         // presses it.
         if (columns >= 40) tmux.keys("Tab Tab Tab");
-        EXPECT_FALSE(tmux.waitFor("\x1b\\[7m\\[ Cancel \\]", 15, true).empty());
+        EXPECT_FALSE(tmux.waitFor("\x1b\\[7m\\[ Cancel \\]", 60, true).empty());
         tmux.keys("Space");
         // The question goes on in the next line where it does not fit.
         screen = tmux.waitFor("Terminate\\s+program\\?\n\\[y/n\\]");
