@@ -14,13 +14,20 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/arguments.h"
+#include "platform/fault_injection.h"
 #include "test_support.h"
 
 namespace {
+
+namespace faults = platform::faults;
+using faults::Call;
+using faults::Fault;
 
 std::string shellQuoted(const std::string& path) {
     std::string text = "'";
@@ -607,37 +614,76 @@ TEST_F(HostileTest, FifoSocketAndDeviceAreNeverOpenedAndListedAsExceptions) {
 
 // ---- Change during a copy ----
 
+// Another program that writes to a file while kaz moves the file's third
+// block (by the kernel's copy offload or by a read, whichever the copy
+// uses), during each of the file's first `times` copies.
+class ChangeDuringCopy {
+public:
+    ChangeDuringCopy(const std::string& name, int times, std::function<void(int)> change)
+        : times_(times), change_(std::move(change)) {
+        // The source's open starts a copy; the target's, which follows it,
+        // comes before the first block.
+        faults::arm(
+            Fault(Call::CreateFile, 0).onPath(name).always().then([this] { blocks_ = 0; }));
+        for (Call moving : {Call::CopyFileRange, Call::ReadFile})
+            faults::arm(Fault(moving, 0).onPath(name).always().then([this] { onBlock(); }));
+    }
+    ChangeDuringCopy(const ChangeDuringCopy&) = delete;
+    ChangeDuringCopy& operator=(const ChangeDuringCopy&) = delete;
+    int made() const { return made_; }
+
+private:
+    void onBlock() {
+        if (++blocks_ != 3 || made_ == times_) return;
+        change_(made_);
+        ++made_;
+    }
+    int times_;
+    std::function<void(int)> change_;
+    int blocks_ = 0;
+    int made_ = 0;
+};
+
 // A source that grows, or is rewritten in place, while it is copied is never
 // left behind as a torn copy: the retry pass copies it once it has settled.
+// The run goes on in this process, where the writes can fall inside copies.
 TEST_F(HostileTest, FileChangedDuringItsCopyIsCopiedAgainOnceSettled) {
     makeFolder(source);
     std::string growing = source + "/growing";
     std::string rewritten = source + "/rewritten";
     writeFile(growing, std::string(6 * 131072, 'g'));
     writeFile(rewritten, std::string(6 * 131072, 'r'));
-    std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        for (int i = 0; i < 15 && !stop; ++i) {
-            int fd = ::open(growing.c_str(), O_WRONLY | O_APPEND);
-            ASSERT_EQ(::write(fd, "+", 1), 1);
-            ::close(fd);
-            fd = ::open(rewritten.c_str(), O_WRONLY);
-            char mark = static_cast<char>('A' + i);
-            ASSERT_EQ(::pwrite(fd, &mark, 1, 5 * 131072 + i), 1);
-            ::close(fd);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+    // Older than any write made now, so that a rewrite of the same size
+    // shows in the file's time.
+    for (const std::string& file : {growing, rewritten}) {
+        timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
+    }
+    faults::Scope disarm;
+    ChangeDuringCopy appends("/growing", 2, [&](int) {
+        int fd = ::open(growing.c_str(), O_WRONLY | O_APPEND);
+        EXPECT_EQ(::write(fd, "+", 1), 1);
+        ::close(fd);
     });
-    RunResult r = mirror({"-delaysource=60", "-busywaittime=20"});
-    stop = true;
-    writer.join();
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Into the first block, which the copy has moved already.
+    ChangeDuringCopy rewrites("/rewritten", 2, [&](int i) {
+        int fd = ::open(rewritten.c_str(), O_WRONLY);
+        char mark = static_cast<char>('A' + i);
+        EXPECT_EQ(::pwrite(fd, &mark, 1, i), 1);
+        ::close(fd);
+    });
+    InProcessRun run;
+    int exitCode = run({source, target, log, "-nowarn", "-busywaittime=20"});
+    platform::setProcessArguments(0, nullptr);
+    resetRunState();
+    EXPECT_EQ(appends.made(), 2);
+    EXPECT_EQ(rewrites.made(), 2);
+    ASSERT_EQ(exitCode, 0);
     std::string text = readFile(log);
     EXPECT_NE(text.find(":None - Source and Target synchronized."), std::string::npos) << text;
     EXPECT_EQ(occurrences(text, " " + target + "/growing\r\n"), 1u) << text;
-    EXPECT_EQ(readFile(target + "/growing"), readFile(growing));
-    EXPECT_EQ(readFile(target + "/rewritten"), readFile(rewritten));
+    EXPECT_TRUE(readFile(target + "/growing") == std::string(6 * 131072, 'g') + "++");
+    EXPECT_TRUE(readFile(target + "/rewritten") == "AB" + std::string(6 * 131072 - 2, 'r'));
     expectSameFiles(source, target);
     // Each counted once: the copies that went stale were not counted.
     EXPECT_NE(text.find(": Total files copied:           2\r\n"), std::string::npos) << text;

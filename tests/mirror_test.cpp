@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "test_support.h"
 
@@ -76,6 +75,33 @@ std::string between(const std::string& text, const std::string& from, const std:
     size_t b = text.find(to, a);
     return text.substr(a, b == std::string::npos ? std::string::npos : b - a);
 }
+
+// Counts the closes of a file, by any process.
+class CloseWatch {
+public:
+    explicit CloseWatch(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        EXPECT_GE(::inotify_add_watch(fd_, path.c_str(), IN_CLOSE), 0) << path;
+    }
+    ~CloseWatch() { ::close(fd_); }
+    CloseWatch(const CloseWatch&) = delete;
+    CloseWatch& operator=(const CloseWatch&) = delete;
+    int closes() {
+        alignas(inotify_event) char events[4096];
+        ssize_t n;
+        while ((n = ::read(fd_, events, sizeof events)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->mask & IN_CLOSE) ++closes_;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return closes_;
+    }
+
+private:
+    int fd_;
+    int closes_ = 0;
+};
 
 class MirrorTest : public testing::Test {
 protected:
@@ -224,13 +250,18 @@ TEST_F(MirrorTest, LockedSourceIsRetriedAtTheEnd) {
     writeFile(source + "/free", "free\n");
     int fd = ::open((source + "/held").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    std::thread release([fd] {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        ::flock(fd, LOCK_UN);
-    });
-    RunResult r = mirror({"-busywaittime=3"});
-    release.join();
+    // Without sharing the walk opens the file once: kaz's first close of it
+    // says that the walk met the lock and went on. Released only then, the
+    // file can only have been copied by the retry at the end.
+    CloseWatch watch(source + "/held");
+    KazProcess kaz({source, target, log, "-nowarn", "-noShare", "-busywaittime=60"});
+    bool tried = eventually([&] { return watch.closes() > 0; });
+    ::flock(fd, LOCK_UN);
+    RunResult r = waitWithin(kaz, 120);
+    int closes = watch.closes();
     ::close(fd);
+    ASSERT_TRUE(tried) << "kaz never opened the locked file";
+    EXPECT_GE(closes, 2) << "the file was not opened again after its release";
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFile(target + "/held"), "in use\n");
     EXPECT_NE(readFile(log).find(":None - Source and Target synchronized."), std::string::npos);
@@ -254,10 +285,15 @@ TEST_F(MirrorTest, SourceThatStaysLockedEndsInTheRecopyList) {
 TEST_F(MirrorTest, InterruptEndsTheRunWithoutAHalfWrittenTarget) {
     makeFolder(source);
     writeFile(source + "/large", std::string(4 * 1024 * 1024, 'x'));
-    KazProcess kaz({source, target, log, "-nowarn", "-delaytarget=40"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // 32 blocks with a pause before each: the copy is long under way when
+    // the interrupt comes, which ends it at the next block.
+    KazProcess kaz({source, target, log, "-nowarn", "-delaytarget=200"});
+    ASSERT_TRUE(eventually([&] {
+        struct stat status {};
+        return ::stat((target + "/large").c_str(), &status) == 0 && status.st_size > 0;
+    })) << "the copy never started";
     kaz.signal(SIGINT);
-    RunResult r = kaz.wait();
+    RunResult r = waitWithin(kaz, 120);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Program terminated due to Cancel"), std::string::npos) << r.err;
     EXPECT_TRUE(fileExists(log));

@@ -1,7 +1,9 @@
 // Helpers shared by the tests: a fresh run state, temporary folders, files.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/conventions.h"
 #include "report/run_state.h"
@@ -77,3 +79,16 @@ private:
 // Runs a shell command; returns what it printed (standard output and error)
 // and sets *status to its exit status.
 std::string shell(const std::string& command, int* status = nullptr);
+
+// Polls `condition` until it holds; false if it still does not after
+// `seconds`. The deadline only keeps a fault from hanging the suite: a
+// passing test never comes near it, so it is generous.
+template <typename Condition>
+bool eventually(Condition condition, int seconds = 60) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}

@@ -5,8 +5,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <regex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -95,16 +99,95 @@ TEST(ErrorNameTable, NamesUseTheExpectedFamiliesAndAreUnique) {
     }
 }
 
+// --- against the Windows headers ------------------------------------------
+
+// Where the Debian package mingw-w64-common puts the SDK headers the table
+// is generated from.
+const std::string kSdkInclude = "/usr/share/mingw-w64/include/";
+
+// The defines of one SDK header, name to value text; empty when the header
+// is not there. Read here on their own, not the way the generator reads them.
+std::map<std::string, std::string> definesIn(const std::string& header) {
+    std::map<std::string, std::string> defines;
+    std::ifstream in(kSdkInclude + header);
+    const std::regex define(R"(^\s*#\s*define\s+([A-Za-z_]\w*)\s+(.*?)\s*(/[/*].*)?$)");
+    std::string line;
+    std::smatch match;
+    while (std::getline(in, line)) {
+        if (std::regex_match(line, match, define)) defines.emplace(match[1], match[2]);
+    }
+    return defines;
+}
+
+// The number a define's value text stands for: 2L, __MSABI_LONG(2), (-1).
+bool numberIn(std::string text, int64_t& number) {
+    const std::regex wrapped(R"(^(?:__MSABI_LONG)?\((.*)\)$)");
+    std::smatch match;
+    while (std::regex_match(text, match, wrapped)) text = match[1];
+    if (!std::regex_match(text, match, std::regex(R"(^\s*(-?[0-9]+)[lLuU]*\s*$)"))) return false;
+    number = std::stoll(match[1]);
+    return true;
+}
+
+// Each row's name is the one the headers define with the row's code: a row
+// whose name and code were mismatched, or whose name was mistyped, shows.
+TEST(ErrorNameTable, EveryRowIsTheHeadersNameForItsCode) {
+    const auto winerror = definesIn("winerror.h");
+    const auto lzexpand = definesIn("lzexpand.h");
+    const auto rpcnterr = definesIn("rpcnterr.h");
+    if (winerror.empty() || lzexpand.empty())
+        GTEST_SKIP() << "no mingw-w64 headers in " << kSdkInclude << " to compare with";
+    // Names the headers have since moved to another code, or made aliases
+    // of other names; the table keeps the code they had.
+    const std::set<std::string> moved = {"RPC_S_SERVER_OUT_OF_MEMORY",
+                                         "RPC_X_SS_CONTEXT_MISMATCH", "ERROR_NO_NETWORK"};
+    const ErrorNameRow* rows = errorNameRows();
+    for (int i = 0; i < errorNameCount(); ++i) {
+        const std::string name = rows[i].name;
+        const auto& header = rows[i].code < 0 ? lzexpand : winerror;
+        if (moved.count(name) != 0) {
+            EXPECT_TRUE(winerror.count(name) != 0 || rpcnterr.count(name) != 0) << name;
+            continue;
+        }
+        auto found = header.find(name);
+        if (found == header.end()) {
+            ADD_FAILURE() << name << " (" << rows[i].code << ") is not defined in the headers";
+            continue;
+        }
+        int64_t value = 0;
+        EXPECT_TRUE(numberIn(found->second, value)) << name << " " << found->second;
+        EXPECT_EQ(value, rows[i].code) << name;
+    }
+}
+
 // --- lookup ----------------------------------------------------------------
 
+// Codes as the Windows documentation of system error codes lists them, in
+// every stretch of the table.
 TEST(ErrorNameLookup, NamesCommonCodes) {
-    EXPECT_EQ(nameOf(0), "NO_ERROR");
-    EXPECT_EQ(nameOf(2), "ERROR_FILE_NOT_FOUND");
-    EXPECT_EQ(nameOf(3), "ERROR_PATH_NOT_FOUND");
-    EXPECT_EQ(nameOf(5), "ERROR_ACCESS_DENIED");
-    EXPECT_EQ(nameOf(32), "ERROR_SHARING_VIOLATION");
-    EXPECT_EQ(nameOf(112), "ERROR_DISK_FULL");
-    EXPECT_EQ(nameOf(183), "ERROR_ALREADY_EXISTS");
+    const std::pair<int32_t, const char*> documented[] = {
+        {0, "NO_ERROR"},
+        {1, "ERROR_INVALID_FUNCTION"},
+        {2, "ERROR_FILE_NOT_FOUND"},
+        {3, "ERROR_PATH_NOT_FOUND"},
+        {5, "ERROR_ACCESS_DENIED"},
+        {13, "ERROR_INVALID_DATA"},
+        {15, "ERROR_INVALID_DRIVE"},
+        {21, "ERROR_NOT_READY"},
+        {32, "ERROR_SHARING_VIOLATION"},
+        {39, "ERROR_HANDLE_DISK_FULL"},
+        {109, "ERROR_BROKEN_PIPE"},
+        {112, "ERROR_DISK_FULL"},
+        {183, "ERROR_ALREADY_EXISTS"},
+        {267, "ERROR_DIRECTORY"},
+        {995, "ERROR_OPERATION_ABORTED"},
+        {998, "ERROR_NOACCESS"},
+        {1314, "ERROR_PRIVILEGE_NOT_HELD"},
+        {1326, "ERROR_LOGON_FAILURE"},
+        {1392, "ERROR_FILE_CORRUPT"},
+        {1816, "ERROR_NOT_ENOUGH_QUOTA"},
+    };
+    for (const auto& [code, name] : documented) EXPECT_EQ(nameOf(code), name) << code;
 }
 
 // The POSIX backend writes these codes down itself; each must carry the value

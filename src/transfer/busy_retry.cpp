@@ -6,6 +6,7 @@
 #include "report/progress.h"
 #include "report/run_state.h"
 #include "support/heap.h"
+#include "support/wait.h"
 #include "transfer/file_copy.h"
 
 namespace {
@@ -38,10 +39,10 @@ void retryBusyFiles() {
         int32_t listed = list.count;
         copyListedFiles(listed);
         if (list.count == listed) {
-            if (passesWithoutProgress == 0) firstStall = timeGetTime();
+            if (passesWithoutProgress == 0) firstStall = waitTicks();
             ++passesWithoutProgress;
-            Sleep(100);
-            int64_t wholeSeconds = (timeGetTime() - firstStall) / 1000u;
+            waitFor(100);
+            int64_t wholeSeconds = (waitTicks() - firstStall) / 1000u;
             if (wholeSeconds >= runState.busyWaitTime && passesWithoutProgress >= 2) return;
         } else {
             passesWithoutProgress = 0;

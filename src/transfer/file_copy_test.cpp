@@ -1,21 +1,49 @@
 #include "transfer/file_copy.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <thread>
 #include <tuple>
 
 #include "platform/cancel_signals.h"
 #include "platform/fault_injection.h"
+#include "platform/posix/error_map.h"
 #include "platform/windows_api.h"
 #include "transfer/transfer_test_fixture.h"
 
 namespace {
 
+namespace faults = platform::faults;
+using faults::Call;
+using faults::Fault;
+
+// The faults that run something as a copy moves one of its blocks: by the
+// kernel's copy offload or by a plain read, whichever the copy uses.
+struct BlockHook {
+    int offload = 0, read = 0;
+};
+
+int changes(const BlockHook& hook) {
+    return faults::firings(hook.offload) + faults::firings(hook.read);
+}
+
 class CopyTest : public TransferTest {
 protected:
     void copy() { copyFile(from.c_str(), to.c_str()); }
+    // Runs `action` as the `block`th block (from 1) of `from` is moved. A
+    // copy moves all its blocks one way, so only one of the two fires.
+    BlockHook atBlock(int block, const std::function<void()>& action) {
+        BlockHook hook;
+        hook.offload = faults::arm(
+            Fault(Call::CopyFileRange, 0).onExactPath(from).skip(block - 1).then(action));
+        hook.read =
+            faults::arm(Fault(Call::ReadFile, 0).onExactPath(from).skip(block - 1).then(action));
+        return hook;
+    }
     std::string pairLine() const { return from + " " + to + "\r\n"; }
     void expectCounted(uint32_t files, double bytes) {
         EXPECT_EQ(runState.filesProcessed, files);
@@ -176,14 +204,12 @@ TEST_F(CopyTest, SourceOpenedSharedForWritingIsComparedAndCountedOnce) {
     writeFile(from, blockPattern(300000));
     ForeignLock writer(from, LOCK_EX);
     // Free between the first and the second open attempt.
-    runState.delayOpen = 200;
-    std::thread releaser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        writer.release();
-    });
+    faults::Scope disarm;
+    int released = faults::arm(
+        Fault(Call::CreateFile, 0).onExactPath(from).skip(1).then([&] { writer.release(); }));
     runState.debug = 1;
     copy();
-    releaser.join();
+    EXPECT_EQ(faults::firings(released), 1);
     EXPECT_TRUE(readFile(to) == blockPattern(300000));
     EXPECT_EQ(logText(), ": debug - line = 10, code = 32, ERROR_SHARING_VIOLATION\n" + pairLine());
     expectCounted(1, 300000);
@@ -191,13 +217,11 @@ TEST_F(CopyTest, SourceOpenedSharedForWritingIsComparedAndCountedOnce) {
 
 TEST_F(CopyTest, SourceChangedDuringTheCopyIsLeftForTheRetryPass) {
     writeFile(from, blockPattern(4 * 131072));
-    runState.delaySource = 50;
-    std::thread appender([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        writeFile(from, blockPattern(4 * 131072) + "more");
-    });
+    // Another program writes more after the first block went over.
+    faults::Scope disarm;
+    BlockHook changed = atBlock(2, [&] { writeFile(from, blockPattern(4 * 131072) + "more"); });
     copy();
-    appender.join();
+    EXPECT_EQ(changes(changed), 1);
     EXPECT_FALSE(fileExists(to));
     ASSERT_EQ(runState.busyList.count, 1);
     EXPECT_EQ(runState.busyList.entries[0].code, ERROR_SHARING_VIOLATION);
@@ -220,14 +244,14 @@ TEST_F(CopyTest, CancelDuringTheCopyDeletesThePartialTarget) {
     ForkingDeathTests forking;
     std::string reached = dir / "reached";
     writeFile(from, blockPattern(20 * 131072));
-    runState.delaySource = 20;
+    faults::Scope disarm;
     EXPECT_EXIT(
         {
-            std::thread([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            // The user cancels while the third block goes over.
+            atBlock(3, [&] {
                 if (fileExists(to)) writeFile(reached, "copy under way");
                 runState.cancelRequested = platform::kCancelConfirmed;
-            }).detach();
+            });
             copy();
         },
         testing::ExitedWithCode(1), "Program terminated due to Cancel");
@@ -395,6 +419,19 @@ TEST(BusyErrors, ExactlyTheSixteenCodes) {
     for (DWORD code : {4u, 8u, 14u, 32u, 33u, 36u, 54u, 70u, 84u, 110u, 122u, 142u, 148u, 170u,
                        212u, 1011u})
         EXPECT_TRUE(isBusyError(code)) << code;
+}
+
+// A file another program holds, or a resource that is short for now, waits
+// for the retry pass; a lasting failure is reported at once instead. Here the
+// POSIX backend's codes meet the copy's idea of busy.
+TEST(BusyErrors, ErrorsThatPassAreBusyAndLastingOnesAreNot) {
+    using posix::windowsError;
+    for (int err : {EAGAIN, EWOULDBLOCK, ETXTBSY, EBUSY, EDEADLK, ENOLCK, EMFILE, ENFILE, ENOMEM})
+        EXPECT_TRUE(isBusyError(windowsError(err))) << std::strerror(err);
+    for (int err : {ENOENT, ENOTDIR, EACCES, EPERM, EISDIR, EROFS, ENOSPC, EDQUOT, EFBIG, EIO,
+                    EINVAL, ENAMETOOLONG, ELOOP, EEXIST, ENOTEMPTY, EXDEV, EBADF, ENOSYS, EDOM,
+                    EPIPE, ERANGE, 9999})
+        EXPECT_FALSE(isBusyError(windowsError(err))) << std::strerror(err);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/posix/file_time.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/windows_api.h"
+#include "test_support.h"
 
 namespace posix {
 namespace {
@@ -30,9 +31,15 @@ bool sameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// The change time moves on the kernel's coarse clock: wait for a tick.
-void letTheClockMove() {
-    usleep(20000);
+// The change time moves on the kernel's coarse clock: waits until a file
+// written now gets a change time past `since`, so that a change the test
+// must not find would show.
+void letTheClockMovePast(const ScratchFolder& scratch, const timespec& since) {
+    EXPECT_TRUE(eventually([&] {
+        timespec now = statusOf(scratch.file(".clock", "tick")).st_ctim;
+        return now.tv_sec > since.tv_sec ||
+               (now.tv_sec == since.tv_sec && now.tv_nsec > since.tv_nsec);
+    }));
 }
 
 TEST(FileInformation, DescribesTheOpenFile) {
@@ -95,7 +102,7 @@ TEST(SetFileTime, PuttingBackTheSameTimesChangesNothingAtAll) {
     FILETIME creation, access, write;
     ASSERT_TRUE(GetFileTime(handle, &creation, &access, &write));
     struct stat before = statusOf(path);
-    letTheClockMove();
+    letTheClockMovePast(scratch, before.st_ctim);
     EXPECT_TRUE(SetFileTime(handle, &creation, &access, &write));
     struct stat after = statusOf(path);
     EXPECT_TRUE(sameTime(after.st_ctim, before.st_ctim));

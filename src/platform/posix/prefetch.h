@@ -36,6 +36,8 @@ public:
     // Returns once the whole tree has been read (or the read-ahead stopped).
     void waitUntilDone();
     uint64_t foldersRead() const { return foldersRead_.load(); }
+    // Entries taken so far, the one held back for the walk among them.
+    uint64_t entriesTaken() const { return read_.load(); }
 
 private:
     void readFolders();

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
-#include <chrono>
+#include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "platform/posix/prefetch.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/tree_prefetch.h"
+#include "test_support.h"
 
 namespace platform {
 namespace {
@@ -58,11 +60,28 @@ TEST(TreePrefetch, StopsPromptlyWhenItIsAheadOfTheWalk) {
     // The walk lists nothing and the root holds more entries than the
     // read-ahead may lead by: it holds back, and stopping must end the wait.
     posix::entriesListed = 0;
-    {
-        TreePrefetch prefetch(scratch.path("tree"), 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_EQ(prefetch.foldersRead(), 0u);
+    auto prefetch = std::make_unique<TreePrefetch>(scratch.path("tree"), 10);
+    // Ten entries in front of the walk, the eleventh waits: twelve taken,
+    // and the root not read to its end.
+    ASSERT_TRUE(eventually([&] { return prefetch->entriesTaken() >= 12; }));
+    EXPECT_EQ(prefetch->entriesTaken(), 12u);
+    EXPECT_EQ(prefetch->foldersRead(), 0u);
+    // The walk lists five: five more go, and the next waits.
+    posix::entriesListed = 5;
+    ASSERT_TRUE(eventually([&] { return prefetch->entriesTaken() >= 17; }));
+    EXPECT_EQ(prefetch->entriesTaken(), 17u);
+    EXPECT_EQ(prefetch->foldersRead(), 0u);
+
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        prefetch.reset();
+        stopped = true;
+    });
+    if (!eventually([&] { return stopped.load(); })) {
+        ADD_FAILURE() << "stopping waited for the walk to catch up";
+        posix::entriesListed = kNoLimit;
     }
+    stopper.join();
     stopTreePrefetch(nullptr);
     EXPECT_EQ(startTreePrefetch(""), nullptr);
 }

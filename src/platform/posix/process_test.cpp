@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -23,11 +26,36 @@ TEST(ProcessArguments, CommandTextQuotesWhatWouldNotReadBackAsOneWord) {
     EXPECT_STREQ(text, "");
 }
 
-TEST(Clock, TicksAdvanceAcrossASleep) {
-    DWORD before = timeGetTime();
+DWORD monotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<DWORD>(static_cast<unsigned long long>(now.tv_sec) * 1000ULL +
+                              static_cast<unsigned long long>(now.tv_nsec) / 1000000ULL);
+}
+
+TEST(Clock, TicksAreTheMonotonicClockInMilliseconds) {
+    DWORD before = monotonicMilliseconds();
+    DWORD tick = timeGetTime();
+    DWORD after = monotonicMilliseconds();
+    // Read between the two, in 32-bit arithmetic as the tick wraps.
+    EXPECT_LE(tick - before, after - before) << before << " " << tick << " " << after;
+}
+
+// Sleep ends no sooner than a kernel timer of the same length set just
+// before it: the timer has no time left when Sleep returns.
+TEST(Clock, SleepOutlastsATimerOfTheSameLength) {
+    int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    ASSERT_GE(timer, 0);
+    itimerspec in20ms{};
+    in20ms.it_value.tv_nsec = 20 * 1000000L;
+    ASSERT_EQ(timerfd_settime(timer, 0, &in20ms, nullptr), 0);
     Sleep(20);
-    Sleep(0);
-    EXPECT_GE(timeGetTime() - before, 20u);
+    itimerspec left{};
+    ASSERT_EQ(timerfd_gettime(timer, &left), 0);
+    close(timer);
+    EXPECT_EQ(left.it_value.tv_sec, 0);
+    EXPECT_EQ(left.it_value.tv_nsec, 0) << "Sleep(20) ended before a 20 ms timer";
+    Sleep(0);  // only yields
 }
 
 TEST(Clock, LogHeaderDateAndTime) {

@@ -6,15 +6,18 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <atomic>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/panel_terminal.h"
+#include "test_support.h"
 
 using platform::KeyPress;
 using platform::PanelKey;
@@ -120,16 +123,32 @@ TEST_F(Pty, KeysAreReadOneByOneWithoutEchoUntilClosed) {
     EXPECT_TRUE(sameModes(modes(), before));
 }
 
-TEST_F(Pty, AWakeUpEndsTheWaitAtOnce) {
+// The state letter of a thread of this process ('S' while it waits).
+char threadState(pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    size_t end = line.rfind(')');
+    return end != std::string::npos && end + 2 < line.size() ? line[end + 2] : '?';
+}
+
+TEST_F(Pty, AWakeUpEndsAWaitWithoutEnd) {
     ASSERT_TRUE(posix::openPanelTerminalOn(terminal, false));
-    auto start = std::chrono::steady_clock::now();
-    std::thread waker([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::atomic<bool> returned{false};
+    const pid_t reader = static_cast<pid_t>(syscall(SYS_gettid));
+    std::thread waker([&] {
+        // Best once the reader waits; a wake that comes first must not be
+        // lost either.
+        eventually([&] { return threadState(reader) == 'S'; });
         platform::wakePanelTerminal();
+        // A lost wake leaves the reader waiting for ever: a key then ends
+        // its wait, and shows.
+        if (!eventually([&] { return returned.load(); })) type("x");
     });
-    EXPECT_EQ(platform::readPanelKey(5000).key, PanelKey::None);
+    PanelKey key = platform::readPanelKey(-1).key;
+    returned = true;
     waker.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(key, PanelKey::None);
 }
 
 TEST_F(Pty, ASizeChangeIsReported) {
@@ -178,10 +197,10 @@ TEST_F(Pty, AStoppedProcessLeavesTheTerminalPlainAndTakesItBackWhenContinued) {
     }
     int status = 0;
     pid_t waited = 0;
-    for (int i = 0; i < 500 && waited == 0; ++i) {
+    eventually([&] {
         waited = waitpid(child, &status, WUNTRACED | WNOHANG);
-        if (waited == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+        return waited != 0;
+    });
     if (waited != child) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
@@ -190,12 +209,7 @@ TEST_F(Pty, AStoppedProcessLeavesTheTerminalPlainAndTakesItBackWhenContinued) {
     ASSERT_TRUE(WIFSTOPPED(status));
     EXPECT_TRUE(sameModes(modes(), before));
     kill(child, SIGCONT);
-    bool rawAgain = false;
-    for (int i = 0; i < 100 && !rawAgain; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        rawAgain = (modes().c_lflag & ICANON) == 0;
-    }
-    EXPECT_TRUE(rawAgain);
+    EXPECT_TRUE(eventually([&] { return (modes().c_lflag & ICANON) == 0; }));
     kill(child, SIGKILL);
     waitpid(child, &status, 0);
 }
