@@ -112,10 +112,12 @@ int accessFlags(const OpenRequest& request) {
 
 // Never follows a final link, never waits on a FIFO, never adopts a
 // terminal. Sources are read without updating their access time where the
-// kernel lets this user do so.
+// kernel lets this user do so. A file the open creates (O_EXCL: nothing stood
+// at the name, not even a link) is a new regular file, on which O_NONBLOCK
+// would guard against nothing.
 int openDescriptor(const OpenRequest& request, bool existed) {
-    int flags = accessFlags(request) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    if (!existed) flags |= O_CREAT | O_EXCL;
+    int flags = accessFlags(request) | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+    flags |= existed ? O_NONBLOCK : O_CREAT | O_EXCL;
     mode_t mode = startsPrivate(request.flags) ? 0600 : 0666;
     if (!request.write) {
         int fd = openat(request.at.folder, request.at.c_name(), flags | O_NOATIME, mode);
@@ -152,7 +154,6 @@ DWORD replaceLinkedFile(int& fd, const OpenRequest& request) {
     if (fresh < 0) return windowsError(errno);
     close(fd);
     fd = fresh;
-    clearNonBlocking(fd, request);
     return lockCode(fd, request);
 }
 
@@ -165,16 +166,19 @@ DWORD emptyExisting(int& fd, const OpenRequest& request, const FileStatus& opene
 }
 
 // Prepares an open descriptor: type re-checked on what was actually opened,
-// blocking restored, share lock taken, and only then anything emptied.
+// blocking restored where reads or writes will go through it, share lock
+// taken, and only then anything emptied. A file the open created needs only
+// its lock: it is the regular file O_EXCL made, and it was opened blocking.
 DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed) {
+    if (!existed) return lockCode(fd, request);
     FileStatus opened;
     if (!statusOfDescriptor(fd, opened)) return windowsError(errno);
     DWORD refusal = refusalFor(opened.mode, request);
     if (refusal != ERROR_SUCCESS) return refusal;
-    clearNonBlocking(fd, request);
     if (S_ISDIR(opened.mode)) return ERROR_SUCCESS;
+    if (request.read || request.write) clearNonBlocking(fd, request);
     DWORD code = lockCode(fd, request);
-    if (code != ERROR_SUCCESS || !existed || !truncatesExisting(request.disposition)) return code;
+    if (code != ERROR_SUCCESS || !truncatesExisting(request.disposition)) return code;
     return emptyExisting(fd, request, opened);
 }
 
@@ -212,7 +216,19 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
     return Step::Done;
 }
 
+// A new file is created without looking first: O_EXCL refuses any entry at
+// the name, a link or a special file included, without opening it.
+Step createNewFile(const OpenRequest& request, HANDLE& result, int& raceError) {
+    Step step = openFile(request, false, result, raceError);
+    if (step == Step::Retry && raceError == EEXIST) {
+        result = failed(ERROR_FILE_EXISTS);
+        return Step::Done;
+    }
+    return step;
+}
+
 Step attemptOpen(const OpenRequest& request, HANDLE& result, int& raceError) {
+    if (request.disposition == CREATE_NEW) return createNewFile(request, result, raceError);
     FileStatus status;
     bool exists = statusInFolder(request.at.folder, request.at.c_name(), status);
     if (!exists && (errno != ENOENT || !createsMissing(request.disposition))) {
