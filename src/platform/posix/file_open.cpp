@@ -169,9 +169,8 @@ DWORD emptyExisting(int& fd, const OpenRequest& request, const FileStatus& opene
 // blocking restored where reads or writes will go through it, share lock
 // taken, and only then anything emptied. A file the open created needs only
 // its lock: it is the regular file O_EXCL made, and it was opened blocking.
-DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed) {
+DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed, FileStatus& opened) {
     if (!existed) return lockCode(fd, request);
-    FileStatus opened;
     if (!statusOfDescriptor(fd, opened)) return windowsError(errno);
     DWORD refusal = refusalFor(opened.mode, request);
     if (refusal != ERROR_SUCCESS) return refusal;
@@ -184,12 +183,15 @@ DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed) {
 
 // A file to be read through starts coming in at once, so that its first
 // blocks load while the other file of a copy or comparison is opened; the
-// start is bounded so that a huge file does not push the cache out.
+// start is bounded so that a huge file does not push the cache out. The
+// sequential hint only matters beyond what that start covers, and an empty
+// file needs neither.
 constexpr off_t kReadAheadAtOpen = 8 << 20;
 
-void adviseSequential(int fd, const OpenRequest& request) {
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    if (!request.write) posix_fadvise(fd, 0, kReadAheadAtOpen, POSIX_FADV_WILLNEED);
+void adviseSequential(int fd, const OpenRequest& request, uint64_t size) {
+    if (request.write || size > static_cast<uint64_t>(kReadAheadAtOpen))
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (!request.write && size > 0) posix_fadvise(fd, 0, kReadAheadAtOpen, POSIX_FADV_WILLNEED);
 }
 
 Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& raceError) {
@@ -200,7 +202,8 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
         result = failedErrno(errno, request);
         return Step::Done;
     }
-    DWORD code = prepareDescriptor(fd, request, existed);
+    FileStatus opened;
+    DWORD code = prepareDescriptor(fd, request, existed, opened);
     FileHandle* file = code == ERROR_SUCCESS ? newHandle(request) : nullptr;
     if (file == nullptr) {
         close(fd);
@@ -208,7 +211,7 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
         return Step::Done;
     }
     file->fd = fd;
-    if (request.flags & FILE_FLAG_SEQUENTIAL_SCAN) adviseSequential(fd, request);
+    if (request.flags & FILE_FLAG_SEQUENTIAL_SCAN) adviseSequential(fd, request, opened.size);
     bool replaced = existed && (request.disposition == CREATE_ALWAYS ||
                                 request.disposition == OPEN_ALWAYS);
     SetLastError(replaced ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
