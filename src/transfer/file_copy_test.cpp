@@ -320,6 +320,39 @@ INSTANTIATE_TEST_SUITE_P(
                     std::make_tuple(LateFailure::Replacing, true)),
     lateFailureName);
 
+// A copy asks for no more than the size the source had when it was opened:
+// a source that grows after that is never taken for complete at its old
+// size, by the offload or by plain reads.
+class GrowingSourceTest : public CopyTest, public testing::WithParamInterface<bool> {
+protected:
+    void TearDown() override {
+        faults::disarmAll();
+        CopyTest::TearDown();
+    }
+};
+
+TEST_P(GrowingSourceTest, SourceThatGrowsAfterItsOpenIsLeftForTheRetryPass) {
+    const bool offload = GetParam();
+    writeFile(from, blockPattern(131072 + 100));
+    using faults::Call;
+    using faults::Fault;
+    auto grow = [this] { writeFile(from, blockPattern(131072 + 100) + "grown after the open"); };
+    if (offload) {
+        faults::arm(Fault(Call::CopyFileRange, 0).then(grow));
+    } else {
+        faults::arm(Fault(Call::CopyFileRange, ERROR_NOT_SUPPORTED).always());
+        faults::arm(Fault(Call::ReadFile, 0).onPath(from).then(grow));
+    }
+    copy();
+    EXPECT_FALSE(fileExists(to));
+    ASSERT_EQ(runState.busyList.count, 1);
+    EXPECT_EQ(runState.busyList.entries[0].code, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(logText(), "");
+    expectCounted(0, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OffloadAndPlain, GrowingSourceTest, testing::Bool());
+
 // ---- Trial run and storage estimates ----
 
 TEST_F(CopyTest, TrialRunCountsAndLogsButCopiesNothing) {
