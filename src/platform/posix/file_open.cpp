@@ -211,6 +211,11 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
         return Step::Done;
     }
     file->fd = fd;
+    file->created = !existed;
+    // What the open saw answers the first questions about a file it left as
+    // it found it.
+    file->seen = opened;
+    file->seenCurrent = existed && !truncatesExisting(request.disposition);
     if (request.flags & FILE_FLAG_SEQUENTIAL_SCAN) adviseSequential(fd, request, opened.size);
     bool replaced = existed && (request.disposition == CREATE_ALWAYS ||
                                 request.disposition == OPEN_ALWAYS);
