@@ -348,9 +348,9 @@ void discardUnplaced(CopyJob& job) {
 // How much of the source the next block asks for: no more than the size it
 // had when it was opened, so that the copy ends there without one more call
 // that only finds the end (a source that grew meanwhile has a new size and
-// time, which closeAndCheck compares). Past that size, and for a source whose
-// status says it is empty (some file systems give no size for what they
-// hold), whole blocks until a read comes back short.
+// time, which closeAndCheck compares). A source whose status says it is
+// empty (some file systems give no size for what they hold) is read in
+// whole blocks until a read comes back short.
 DWORD blockWanted(uint64_t size, uint64_t copied) {
     if (copied >= size) return kBlockSize;
     return size - copied < kBlockSize ? static_cast<DWORD>(size - copied) : kBlockSize;
