@@ -348,26 +348,39 @@ void discardUnplaced(CopyJob& job) {
     if (!job.placed) DeleteFileA(job.written.c_str());
 }
 
+// How much of the source the next block asks for: no more than the size it
+// had when it was opened, so that the copy ends there without one more call
+// that only finds the end (a source that grew meanwhile has a new size and
+// time, which closeAndCheck compares). A source whose status says it is
+// empty (some file systems give no size for what they hold) is read in
+// whole blocks until a read comes back short.
+DWORD blockWanted(uint64_t size, uint64_t copied) {
+    if (copied >= size) return kBlockSize;
+    return size - copied < kBlockSize ? static_cast<DWORD>(size - copied) : kBlockSize;
+}
+
 // Moves the contents block by block, counting the bytes as they go.
 // Blocks go through the kernel's copy offload while it serves this pair;
 // from its first refusal on, plain reads and writes carry on, and they also
 // finish (or fail on) the block it left.
 CopyFailure transferContents(CopyJob& job) {
     char* buffer = runState.transferBuffer1;
+    const uint64_t size = fileSize(job.info);
     bool offload = true;
     for (;;) {
         // Cancel is checked here only, where the copy can tidy up.
         if (checkCancel()) return {CopyFailure::Kind::Cancel, 0};
         waitFor(runState.delaySource);
+        const DWORD wanted = blockWanted(size, job.copiedTotal);
         DWORD count = 0;
         const bool triedOffload = offload;
         if (offload) {
             waitFor(runState.delayTarget);
-            offload = platform::copyFileRange(job.from, job.to, kBlockSize, &count) != FALSE;
+            offload = platform::copyFileRange(job.from, job.to, wanted, &count) != FALSE;
         }
         if (!offload) {
             DWORD read = 0;
-            if (!ReadFile(job.from, buffer, kBlockSize - count, &read, nullptr)) {
+            if (!ReadFile(job.from, buffer, wanted - count, &read, nullptr)) {
                 return {CopyFailure::Kind::Reading, GetLastError()};
             }
             if (read == 0 && count == 0) break;
@@ -384,7 +397,7 @@ CopyFailure transferContents(CopyJob& job) {
         addBytes(runState.bytesCopied, 0, count);
         addBytes(runState.virtualBytesCopied, 0, count);
         refreshProgressDisplay();
-        if (count < kBlockSize) break;
+        if (count < wanted || job.copiedTotal == size) break;
     }
     return {};
 }

@@ -345,6 +345,66 @@ INSTANTIATE_TEST_SUITE_P(
                     std::make_tuple(LateFailure::Replacing, true)),
     lateFailureName);
 
+// The source is looked at when it is opened and again after the copy; a
+// change in between, seen only in its size or only in its time, leaves no
+// copy behind, by the offload or by plain reads. The copy asks for no more
+// than the size it saw at the open, so a source that grew is never taken for
+// complete at its old size.
+enum class SourceChange { Grows, RewrittenAtTheSameSize };
+
+class ChangedSourceTest
+    : public CopyTest,
+      public testing::WithParamInterface<std::tuple<bool, SourceChange>> {
+protected:
+    void TearDown() override {
+        faults::disarmAll();
+        CopyTest::TearDown();
+    }
+};
+
+TEST_P(ChangedSourceTest, SourceChangedAfterItsOpenIsLeftForTheRetryPass) {
+    const auto [offload, change] = GetParam();
+    const std::string content = blockPattern(131072 + 100);
+    writeFile(from, content);
+    timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, from.c_str(), times, 0), 0);
+    auto changeSource = [&] {
+        if (change == SourceChange::Grows) {
+            writeFile(from, content + "grown after the open");
+        } else {
+            writeFile(from, std::string(content.size(), 'x'));
+            timespec later[2] = {{1000000000, 0}, {1000000001, 0}};
+            utimensat(AT_FDCWD, from.c_str(), later, 0);
+        }
+    };
+    using faults::Call;
+    using faults::Fault;
+    if (offload) {
+        faults::arm(Fault(Call::CopyFileRange, 0).then(changeSource));
+    } else {
+        faults::arm(Fault(Call::CopyFileRange, ERROR_NOT_SUPPORTED).always());
+        faults::arm(Fault(Call::ReadFile, 0).onPath(from).then(changeSource));
+    }
+    copy();
+    EXPECT_FALSE(fileExists(to));
+    ASSERT_EQ(runState.busyList.count, 1);
+    EXPECT_EQ(runState.busyList.entries[0].code, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(logText(), "");
+    expectCounted(0, 0);
+}
+
+std::string changedSourceName(
+    const testing::TestParamInfo<std::tuple<bool, SourceChange>>& param) {
+    return std::string(std::get<0>(param.param) ? "Offload" : "Plain") +
+           (std::get<1>(param.param) == SourceChange::Grows ? "Grows" : "RewrittenAtTheSameSize");
+}
+
+INSTANTIATE_TEST_SUITE_P(OffloadAndPlain, ChangedSourceTest,
+                         testing::Combine(testing::Bool(),
+                                          testing::Values(SourceChange::Grows,
+                                                          SourceChange::RewrittenAtTheSameSize)),
+                         changedSourceName);
+
 // ---- Trial run and storage estimates ----
 
 TEST_F(CopyTest, TrialRunCountsAndLogsButCopiesNothing) {

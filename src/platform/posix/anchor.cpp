@@ -222,6 +222,25 @@ bool locate(const char* path, NameAt& at) {
     return true;
 }
 
+bool locateBeside(const NameAt& near, const char* nearPath, const char* path, NameAt& at) {
+    std::string nearText = withoutEndSeparators(nearPath), text = withoutEndSeparators(path);
+    Beneath nearBeneath = beneathAnchor(nearText), beneath = beneathAnchor(text);
+    size_t slash = beneath.rest.rfind('/');
+    // Only a folder below the anchor is looked up: one that is the anchor
+    // costs nothing anyway.
+    bool sameFolder = near.anchored() && beneath.anchor != nullptr &&
+                      beneath.anchor == nearBeneath.anchor && slash != std::string::npos &&
+                      nearBeneath.rest.rfind('/') == slash &&
+                      nearBeneath.rest.compare(0, slash, beneath.rest, 0, slash) == 0;
+    std::string name = beneath.rest.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (!sameFolder || name == "..") return locate(path, at);
+    at = NameAt{};
+    at.holder = near.holder;
+    at.folder = near.folder;
+    at.name = name;
+    return true;
+}
+
 bool locateStatus(const char* path, NameAt& at, FileStatus& status) {
     return locate(path, at) && statusInFolder(at.folder, at.c_name(), status);
 }

@@ -43,6 +43,11 @@ struct NameAt {
 // when it cannot be reached: ELOOP for a link on the way.
 bool locate(const char* path, NameAt& at);
 
+// Finds `path` as locate does, for a call that has found `nearPath` in
+// `near` already: when both lie in the same folder below the same anchor,
+// that folder serves for both names, looked up once for the call.
+bool locateBeside(const NameAt& near, const char* nearPath, const char* path, NameAt& at);
+
 struct FileStatus;
 // Finds the entry `path` names as locate does and looks at it, never
 // following it; false with errno set.

@@ -136,6 +136,35 @@ TEST_P(Anchored, AFolderRemovedAndMadeAgainIsLookedUpAfresh) {
     EXPECT_FALSE(exists(scratch.path("root/b/again")));
 }
 
+// The two names of a rename in one folder share one look-up of it; names in
+// different folders, or a last name that climbs out, each get their own.
+TEST_P(Anchored, RenamesWithinAFolderAndAcrossFoldersStayBelowTheRoot) {
+    scratch.folder("root");
+    scratch.folder("root/sub");
+    scratch.folder("root/sub/deeper");
+    scratch.folder("root/other");
+    platform::FolderAnchor anchor(scratch.path("root").c_str());
+    ASSERT_TRUE(create(scratch.path("root/sub/deeper/x"), "moved"));
+    EXPECT_TRUE(MoveFileExA(scratch.path("root/sub/deeper/x").c_str(),
+                            scratch.path("root/sub/deeper/y").c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ScratchFolder::contentOf(scratch.path("root/sub/deeper/y")), "moved");
+    EXPECT_FALSE(exists(scratch.path("root/sub/deeper/x")));
+    EXPECT_TRUE(MoveFileExA(scratch.path("root/sub/deeper/y").c_str(),
+                            scratch.path("root/sub/y").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(MoveFileExA(scratch.path("root/sub/y").c_str(),
+                            scratch.path("root/other/y").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ScratchFolder::contentOf(scratch.path("root/other/y")), "moved");
+    EXPECT_FALSE(MoveFileExA(scratch.path("root/other/y").c_str(),
+                             scratch.path("root/other/..").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ScratchFolder::contentOf(scratch.path("root/other/y")), "moved");
+    EXPECT_EQ(entriesIn(scratch.path("root")), 2);
+    // A folder whose name differs only by a separator more is the same.
+    EXPECT_TRUE(MoveFileExA(scratch.path("root/other/y").c_str(),
+                            scratch.path("root//other/z").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ScratchFolder::contentOf(scratch.path("root/other/z")), "moved");
+}
+
 TEST_P(Anchored, AMissingRootIsOpenedOnceItIsMade) {
     std::string root = scratch.path("later");
     platform::FolderAnchor anchor(root.c_str());

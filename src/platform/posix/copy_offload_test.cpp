@@ -97,5 +97,29 @@ TEST(CopyFileRange, RefusesAnEmptySourceSoThatAReadDecides) {
     CloseHandle(to);
 }
 
+// What the target's handle says of it after an offload is what the offload
+// made of it, not what the handle saw before.
+TEST(CopyFileRange, TheTargetIsDescribedAsTheOffloadLeftIt) {
+    ScratchFolder scratch;
+    std::string source = scratch.file("source", pattern(3000));
+    std::string target = scratch.file("target", "old");
+    HANDLE from = openSource(source);
+    HANDLE to = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(from, INVALID_HANDLE_VALUE);
+    ASSERT_NE(to, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info;
+    ASSERT_TRUE(GetFileInformationByHandle(to, &info));
+    EXPECT_EQ(info.nFileSizeLow, 3u);
+    DWORD copied = 0;
+    if (platform::copyFileRange(from, to, 3000, &copied)) {
+        EXPECT_EQ(copied, 3000u);
+        ASSERT_TRUE(GetFileInformationByHandle(to, &info));
+        EXPECT_EQ(info.nFileSizeLow, 3000u);
+    }
+    CloseHandle(from);
+    CloseHandle(to);
+}
+
 }  // namespace
 }  // namespace posix

@@ -42,26 +42,42 @@ void fillInformation(const FileStatus& status, const std::string& path,
     info->nFileIndexLow = low(status.inode);
 }
 
-// The time to set, or UTIME_OMIT when none is asked for or the file has it
-// already at file-time precision: rewriting an equal time would still change
-// the file's ctime.
-timespec timeToSet(const FILETIME* wanted, const timespec& current) {
+// The time to set, or UTIME_OMIT when none is asked for.
+timespec timeGiven(const FILETIME* wanted) {
     timespec result{};
     result.tv_nsec = UTIME_OMIT;
-    if (wanted == nullptr || fileTimeTicks(*wanted) == fileTimeTicks(toFileTime(current)))
-        return result;
-    return toTimespec(*wanted);
+    return wanted == nullptr ? result : toTimespec(*wanted);
+}
+
+// The same, and UTIME_OMIT too when the file has the time already at
+// file-time precision: rewriting an equal time would still change the file's
+// ctime.
+timespec timeToSet(const FILETIME* wanted, const timespec& current) {
+    if (wanted != nullptr && fileTimeTicks(*wanted) == fileTimeTicks(toFileTime(current)))
+        return timeGiven(nullptr);
+    return timeGiven(wanted);
 }
 
 bool isOmitted(const timespec& time) {
     return time.tv_nsec == UTIME_OMIT;
 }
 
+// Looks at the file as it is now, and keeps what it saw for the questions
+// that follow.
+bool lookAt(const FileHandle& file, FileStatus& status) {
+    file.seenCurrent = file.isLink
+                           ? statusInFolder(linkFolder(file), file.linkName.c_str(), status)
+                           : statusOfDescriptor(file.fd, status);
+    if (file.seenCurrent) file.seen = status;
+    return file.seenCurrent;
+}
+
 }  // namespace
 
 bool statusOfHandle(const FileHandle& file, FileStatus& status) {
-    if (file.isLink) return statusInFolder(linkFolder(file), file.linkName.c_str(), status);
-    return statusOfDescriptor(file.fd, status);
+    if (!file.seenCurrent) return lookAt(file, status);
+    status = file.seen;
+    return true;
 }
 
 }  // namespace posix
@@ -99,11 +115,18 @@ BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* lastAccess,
     if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     if (Injection fault = injectedFault(Call::SetFileTime, file->path.c_str()); fault.fails())
         return failWithCode(fault.code);
-    FileStatus status;
-    if (!statusOfHandle(*file, status)) return failWithErrno(errno);
-    timespec times[2] = {timeToSet(lastAccess, status.access),
-                         timeToSet(lastWrite, status.modification)};
+    // A file this handle created has no change time worth sparing: the times
+    // are set without a look. Any other is looked at now, whatever the handle
+    // saw before, so that a time changed meanwhile from outside is put back.
+    timespec times[2] = {timeGiven(lastAccess), timeGiven(lastWrite)};
+    if (!file->created) {
+        FileStatus status;
+        if (!lookAt(*file, status)) return failWithErrno(errno);
+        times[0] = timeToSet(lastAccess, status.access);
+        times[1] = timeToSet(lastWrite, status.modification);
+    }
     if (isOmitted(times[0]) && isOmitted(times[1])) return TRUE;
+    file->seenCurrent = false;
     int result = file->isLink
                      ? utimensat(linkFolder(*file), file->linkName.c_str(), times,
                                  AT_SYMLINK_NOFOLLOW)

@@ -132,5 +132,71 @@ TEST(SetFileTime, OnALinkHandleSetsTheLinkNotItsTarget) {
     EXPECT_TRUE(sameTime(statusOf(target).st_mtim, {1000000000, 0}));
 }
 
+// A handle answers questions about its file from its last look while nothing
+// has been done through it; whatever it does in between makes it look again.
+TEST(FileInformation, AnswersFollowWhatIsDoneThroughTheHandle) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("data", "12345");
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info;
+    ASSERT_TRUE(GetFileInformationByHandle(handle, &info));
+    EXPECT_EQ(info.nFileSizeLow, 5u);
+
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(handle, "written through the handle", 26, &done, nullptr));
+    ASSERT_TRUE(GetFileInformationByHandle(handle, &info));
+    EXPECT_EQ(info.nFileSizeLow, 26u);
+
+    FILETIME when = toFileTime({1200000000, 0});
+    ASSERT_TRUE(SetFileTime(handle, nullptr, nullptr, &when));
+    FILETIME creation, access, write;
+    ASSERT_TRUE(GetFileTime(handle, &creation, &access, &write));
+    EXPECT_EQ(fileTimeTicks(write), fileTimeTicks(when));
+
+    CloseHandle(handle);
+}
+
+// The source's access time is put back after a copy: a time changed from
+// outside after the handle last looked is put back all the same.
+TEST(SetFileTime, DecidesOnTheFileAsItIsNotAsTheHandleSawIt) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("source", "x");
+    setTimes(path, {1000000000, 0}, {1100000000, 0});
+    HANDLE handle = openReading(path);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILETIME creation, access, write;
+    ASSERT_TRUE(GetFileTime(handle, &creation, &access, &write));
+    setTimes(path, {1300000000, 0}, {1100000000, 0});
+    EXPECT_TRUE(SetFileTime(handle, nullptr, &access, nullptr));
+    EXPECT_TRUE(sameTime(statusOf(path).st_atim, {1000000000, 0}));
+    CloseHandle(handle);
+}
+
+// A file the handle created gets the times it is given, and keeps those it
+// is not given.
+TEST(SetFileTime, OnAFileTheHandleCreatedSetsWhatIsGiven) {
+    ScratchFolder scratch;
+    std::string path = scratch.path("new");
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(handle, "content", 7, &done, nullptr));
+    FILETIME access = toFileTime({1000000000, 100});
+    FILETIME write = toFileTime({1100000000, 999999900});
+    EXPECT_TRUE(SetFileTime(handle, nullptr, &access, &write));
+    struct stat status = statusOf(path);
+    EXPECT_TRUE(sameTime(status.st_atim, {1000000000, 100}));
+    EXPECT_TRUE(sameTime(status.st_mtim, {1100000000, 999999900}));
+    FILETIME later = toFileTime({1200000000, 0});
+    EXPECT_TRUE(SetFileTime(handle, nullptr, nullptr, &later));
+    status = statusOf(path);
+    EXPECT_TRUE(sameTime(status.st_atim, {1000000000, 100}));
+    EXPECT_TRUE(sameTime(status.st_mtim, {1200000000, 0}));
+    CloseHandle(handle);
+}
+
 }  // namespace
 }  // namespace posix

@@ -82,6 +82,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, DWORD* read, LPVOID) {
     if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     if (!file->readable) return failWithCode(ERROR_ACCESS_DENIED);
     if (buffer == nullptr && toRead > 0) return failWithCode(ERROR_INVALID_PARAMETER);
+    file->seenCurrent = false;
     Injection fault = injectedFault(Call::ReadFile, file->path.c_str());
     toRead = fault.allowed(toRead);
     char* bytes = static_cast<char*>(buffer);
@@ -103,6 +104,7 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written,
     if (file == nullptr) return failWithCode(ERROR_INVALID_HANDLE);
     if (!file->writable || file->isLink) return failWithCode(ERROR_ACCESS_DENIED);
     if (buffer == nullptr && toWrite > 0) return failWithCode(ERROR_INVALID_PARAMETER);
+    file->seenCurrent = false;
     Injection fault = injectedFault(Call::WriteFile, file->path.c_str());
     toWrite = fault.allowed(toWrite);
     DWORD done = 0;
@@ -136,6 +138,7 @@ BOOL copyFileRange(HANDLE source, HANDLE target, DWORD count, DWORD* copied) {
     if (from == nullptr || to == nullptr || from->isLink || to->isLink || !from->readable ||
         !to->writable)
         return failWithCode(ERROR_NOT_SUPPORTED);
+    from->seenCurrent = to->seenCurrent = false;
     Injection fault = injectedFault(Call::CopyFileRange, from->path.c_str(), to->path.c_str());
     count = fault.allowed(count);
     DWORD done = 0;

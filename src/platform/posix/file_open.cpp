@@ -113,10 +113,12 @@ int accessFlags(const OpenRequest& request) {
 
 // Never follows a final link, never waits on a FIFO, never adopts a
 // terminal. Sources are read without updating their access time where the
-// kernel lets this user do so.
+// kernel lets this user do so. A file the open creates (O_EXCL: nothing stood
+// at the name, not even a link) is a new regular file, on which O_NONBLOCK
+// would guard against nothing.
 int openDescriptor(const OpenRequest& request, bool existed) {
-    int flags = accessFlags(request) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    if (!existed) flags |= O_CREAT | O_EXCL;
+    int flags = accessFlags(request) | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+    flags |= existed ? O_NONBLOCK : O_CREAT | O_EXCL;
     mode_t mode = startsPrivate(request.flags) ? 0600 : 0666;
     if (!request.write) {
         int fd = openat(request.at.folder, request.at.c_name(), flags | O_NOATIME, mode);
@@ -153,7 +155,6 @@ DWORD replaceLinkedFile(int& fd, const OpenRequest& request) {
     if (fresh < 0) return windowsError(errno);
     close(fd);
     fd = fresh;
-    clearNonBlocking(fd, request);
     return lockCode(fd, request);
 }
 
@@ -166,27 +167,32 @@ DWORD emptyExisting(int& fd, const OpenRequest& request, const FileStatus& opene
 }
 
 // Prepares an open descriptor: type re-checked on what was actually opened,
-// blocking restored, share lock taken, and only then anything emptied.
-DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed) {
-    FileStatus opened;
+// blocking restored where reads or writes will go through it, share lock
+// taken, and only then anything emptied. A file the open created needs only
+// its lock: it is the regular file O_EXCL made, and it was opened blocking.
+DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed, FileStatus& opened) {
+    if (!existed) return lockCode(fd, request);
     if (!statusOfDescriptor(fd, opened)) return windowsError(errno);
     DWORD refusal = refusalFor(opened.mode, request);
     if (refusal != ERROR_SUCCESS) return refusal;
-    clearNonBlocking(fd, request);
     if (S_ISDIR(opened.mode)) return ERROR_SUCCESS;
+    if (request.read || request.write) clearNonBlocking(fd, request);
     DWORD code = lockCode(fd, request);
-    if (code != ERROR_SUCCESS || !existed || !truncatesExisting(request.disposition)) return code;
+    if (code != ERROR_SUCCESS || !truncatesExisting(request.disposition)) return code;
     return emptyExisting(fd, request, opened);
 }
 
 // A file to be read through starts coming in at once, so that its first
 // blocks load while the other file of a copy or comparison is opened; the
-// start is bounded so that a huge file does not push the cache out.
+// start is bounded so that a huge file does not push the cache out. The
+// sequential hint only matters beyond what that start covers, and an empty
+// file needs neither.
 constexpr off_t kReadAheadAtOpen = 8 << 20;
 
-void adviseSequential(int fd, const OpenRequest& request) {
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    if (!request.write) posix_fadvise(fd, 0, kReadAheadAtOpen, POSIX_FADV_WILLNEED);
+void adviseSequential(int fd, const OpenRequest& request, uint64_t size) {
+    if (request.write || size > static_cast<uint64_t>(kReadAheadAtOpen))
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (!request.write && size > 0) posix_fadvise(fd, 0, kReadAheadAtOpen, POSIX_FADV_WILLNEED);
 }
 
 Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& raceError) {
@@ -197,7 +203,8 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
         result = failedErrno(errno, request);
         return Step::Done;
     }
-    DWORD code = prepareDescriptor(fd, request, existed);
+    FileStatus opened;
+    DWORD code = prepareDescriptor(fd, request, existed, opened);
     FileHandle* file = code == ERROR_SUCCESS ? newHandle(request) : nullptr;
     if (file == nullptr) {
         close(fd);
@@ -205,7 +212,12 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
         return Step::Done;
     }
     file->fd = fd;
-    if (request.flags & FILE_FLAG_SEQUENTIAL_SCAN) adviseSequential(fd, request);
+    file->created = !existed;
+    // What the open saw answers the first questions about a file it left as
+    // it found it.
+    file->seen = opened;
+    file->seenCurrent = existed && !truncatesExisting(request.disposition);
+    if (request.flags & FILE_FLAG_SEQUENTIAL_SCAN) adviseSequential(fd, request, opened.size);
     bool replaced = existed && (request.disposition == CREATE_ALWAYS ||
                                 request.disposition == OPEN_ALWAYS);
     SetLastError(replaced ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -213,7 +225,19 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
     return Step::Done;
 }
 
+// A new file is created without looking first: O_EXCL refuses any entry at
+// the name, a link or a special file included, without opening it.
+Step createNewFile(const OpenRequest& request, HANDLE& result, int& raceError) {
+    Step step = openFile(request, false, result, raceError);
+    if (step == Step::Retry && raceError == EEXIST) {
+        result = failed(ERROR_FILE_EXISTS);
+        return Step::Done;
+    }
+    return step;
+}
+
 Step attemptOpen(const OpenRequest& request, HANDLE& result, int& raceError) {
+    if (request.disposition == CREATE_NEW) return createNewFile(request, result, raceError);
     FileStatus status;
     bool exists = statusInFolder(request.at.folder, request.at.c_name(), status);
     if (!exists && (errno != ENOENT || !createsMissing(request.disposition))) {

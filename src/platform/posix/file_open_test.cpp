@@ -102,6 +102,72 @@ TEST(CreateFile, MissingFileAndMissingFolderAreToldApart) {
               ERROR_INVALID_PARAMETER);
 }
 
+// A new file is created without a look at the name first: the create itself
+// must refuse whatever stands there, without opening, following or changing it.
+TEST(CreateFile, CreateNewRefusesEveryKindOfEntryAtTheName) {
+    ScratchFolder scratch;
+    std::string outside = scratch.file("outside", "must stay", 0644);
+    scratch.file("file", "old content", 0644);
+    scratch.link("link", "outside");
+    scratch.link("dangling", "nowhere");
+    scratch.folder("folder");
+    ASSERT_EQ(mkfifo(scratch.path("pipe").c_str(), 0600), 0);
+    for (const char* name : {"file", "link", "dangling", "folder", "pipe"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(refusal(openFor(scratch.path(name), GENERIC_WRITE, 0, CREATE_NEW,
+                                  FILE_ATTRIBUTE_ARCHIVE)),
+                  ERROR_FILE_EXISTS);
+    }
+    EXPECT_EQ(ScratchFolder::contentOf(scratch.path("file")), "old content");
+    EXPECT_EQ(ScratchFolder::contentOf(outside), "must stay");
+    EXPECT_EQ(modeOf(outside), 0644u);
+    EXPECT_EQ(modeOf(scratch.path("nowhere")), 0xFFFFu);
+    EXPECT_EQ(refusal(openFor(scratch.path("gone/new"), GENERIC_WRITE, 0, CREATE_NEW)),
+              ERROR_PATH_NOT_FOUND);
+}
+
+// The status flags of the descriptor this process holds open on `path`.
+int statusFlagsOfOpen(const std::string& path) {
+    struct stat named, held;
+    if (lstat(path.c_str(), &named) != 0) return -1;
+    for (int fd = 0; fd < 1024; ++fd) {
+        if (fstat(fd, &held) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+            return fcntl(fd, F_GETFL);
+    }
+    return -1;
+}
+
+// Reads and writes wait for their data: O_NONBLOCK, which keeps an open from
+// hanging on a FIFO, is gone from every handle that moves bytes.
+TEST(CreateFile, HandlesThatReadOrWriteAreBlocking) {
+    ScratchFolder scratch;
+    std::string existing = scratch.file("existing", "x");
+    std::string linked = scratch.file("linked", "x");
+    ASSERT_EQ(link(linked.c_str(), scratch.path("other name").c_str()), 0);
+    struct Case {
+        std::string path;
+        DWORD access, disposition;
+    };
+    const Case cases[] = {
+        {scratch.path("created new"), GENERIC_WRITE, CREATE_NEW},
+        {scratch.path("created always"), GENERIC_WRITE, CREATE_ALWAYS},
+        {existing, GENERIC_WRITE, CREATE_ALWAYS},
+        {linked, GENERIC_WRITE, CREATE_ALWAYS},
+        {existing, GENERIC_READ, OPEN_EXISTING},
+        {existing, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING},
+    };
+    for (const Case& open : cases) {
+        SCOPED_TRACE(open.path);
+        HANDLE handle = openFor(open.path, open.access, FILE_SHARE_READ, open.disposition,
+                                FILE_ATTRIBUTE_ARCHIVE);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        int flags = statusFlagsOfOpen(open.path);
+        EXPECT_NE(flags, -1);
+        EXPECT_EQ(flags & O_NONBLOCK, 0);
+        CloseHandle(handle);
+    }
+}
+
 TEST(CreateFile, NewFilesAreNormalOrPrivateByTheirAttributes) {
     ScratchFolder scratch;
     mode_t mask = umask(022);

@@ -51,7 +51,8 @@ BOOL DeleteFileA(LPCSTR name) {
 }
 
 // Both names of a rename, each found without following a link below an
-// anchor; `move` makes the rename and returns 0 or errno.
+// anchor (their folder once, when they share it); `move` makes the rename
+// and returns 0 or errno.
 template <typename Move>
 BOOL renameNames(LPCSTR from, LPCSTR to, Move move) {
     if (Injection fault = injectedFault(Call::MoveFile, from, to); fault.fails())
@@ -59,7 +60,7 @@ BOOL renameNames(LPCSTR from, LPCSTR to, Move move) {
     if (from == nullptr || to == nullptr) return failWithCode(ERROR_INVALID_PARAMETER);
     NameAt source, target;
     if (!locate(from, source)) return failAt(source, errno, from);
-    if (!locate(to, target)) return failAt(target, errno, to);
+    if (!locateBeside(source, from, to, target)) return failAt(target, errno, to);
     int err = move(source, target);
     return err == 0 ? TRUE : failRename(err, source, from);
 }

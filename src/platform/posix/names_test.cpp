@@ -117,5 +117,45 @@ TEST(CopyOwner, GivesTheCopyTheSourceOwnerAndKeepsItsIdBits) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+// A new copy's group comes from its folder when that is set-group-ID, so
+// even a source of root's own is no reason to leave the copy as it was made.
+TEST(CopyOwner, OfOpenFilesGivesANewCopyTheSourceOwnerWhateverItsFolderGaveIt) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root changes owners";
+    ScratchFolder scratch;
+    std::string users = scratch.file("users", "x");
+    std::string roots = scratch.file("roots", "x");
+    ASSERT_EQ(chown(users.c_str(), 1234, 5678), 0);
+    ASSERT_EQ(chown(roots.c_str(), 0, 0), 0);
+    std::string plain = scratch.folder("plain");
+    std::string grouped = scratch.folder("grouped");
+    ASSERT_EQ(chown(grouped.c_str(), 0, 4321), 0);
+    ASSERT_EQ(chmod(grouped.c_str(), 02755), 0);
+    struct Case {
+        std::string source, copy;
+        uid_t owner;
+        gid_t group;
+    };
+    const Case cases[] = {{users, plain + "/copy", 1234, 5678},
+                          {users, grouped + "/copy", 1234, 5678},
+                          {roots, grouped + "/root copy", 0, 0}};
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.copy);
+        HANDLE from = CreateFileA(each.source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE to = CreateFileA(each.copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_ARCHIVE, nullptr);
+        ASSERT_NE(from, INVALID_HANDLE_VALUE);
+        ASSERT_NE(to, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(platform::copyOwnerOfOpen(from, to));
+        CloseHandle(from);
+        CloseHandle(to);
+        struct stat status;
+        ASSERT_EQ(lstat(each.copy.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, each.owner);
+        EXPECT_EQ(status.st_gid, each.group);
+        EXPECT_EQ(status.st_mode & 07777, 0600u);
+    }
+}
+
 }  // namespace
 }  // namespace posix

@@ -36,7 +36,9 @@ BOOL copyOwner(const char* source, const char* target) {
 }
 
 // The copy is still being written when this is called: private to its
-// owner, with no set-user-ID or set-group-ID bit yet to lose.
+// owner, with no set-user-ID or set-group-ID bit yet to lose. A copy that its
+// handle created is given the owner without a look at it: which group it got
+// depends on its folder, and the change costs no more than the look.
 BOOL copyOwnerOfOpen(HANDLE source, HANDLE target) {
     static const bool root = geteuid() == 0;
     if (!root) return TRUE;
@@ -45,9 +47,12 @@ BOOL copyOwnerOfOpen(HANDLE source, HANDLE target) {
     if (from == nullptr || to == nullptr || to->fd < 0)
         return posix::failWithCode(ERROR_INVALID_HANDLE);
     posix::FileStatus read, written;
-    if (!posix::statusOfHandle(*from, read) || !posix::statusOfHandle(*to, written))
-        return posix::failWithErrno(errno);
-    if (read.owner == written.owner && read.group == written.group) return TRUE;
+    if (!posix::statusOfHandle(*from, read)) return posix::failWithErrno(errno);
+    if (!to->created) {
+        if (!posix::statusOfHandle(*to, written)) return posix::failWithErrno(errno);
+        if (read.owner == written.owner && read.group == written.group) return TRUE;
+    }
+    to->seenCurrent = false;
     return fchown(to->fd, read.owner, read.group) == 0 ? TRUE : posix::failWithErrno(errno);
 }
 
