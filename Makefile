@@ -50,10 +50,15 @@ install: build
 clean:
 	rm -rf $(BUILD)
 
-# Side-by-side benchmarks against cp, rsync and diff; writes docs/benchmarks.md.
-.PHONY: bench
+# Side-by-side benchmarks against cp, rsync, rclone, diff and the bare walk
+# (find); writes docs/benchmarks.md. bench-quick checks the script in a few
+# minutes on small trees and writes its report beside them.
+.PHONY: bench bench-quick
 bench: build
 	@sh bench/bench.sh
+
+bench-quick: build
+	@KAZ_BENCH_QUICK=1 sh bench/bench.sh
 
 # libFuzzer targets (clang, with ASan and UBSan), each run for FUZZ_TIME seconds.
 FUZZ_BUILD ?= build-fuzz

@@ -1,10 +1,17 @@
 #!/usr/bin/env python3
 """Reproducible test trees for the benchmarks (fixed seed, fixed times).
 
-  gen_tree.py initial DIR          ~20 000 files, 0 B..8 MiB, ~1 GiB, ~2 000 folders
-  gen_tree.py nightly DIR          200 000 small files in 10 000 folders
-  gen_tree.py flat DIR COUNT       COUNT small files in one folder
-  gen_tree.py change DIR ROUND     rewrites 0.1 % of a nightly tree's files
+  gen_tree.py initial DIR [FILES FOLDERS]
+        ~20 000 files, 0 B..8 MiB, ~1 GiB, in ~2 000 random nested folders
+  gen_tree.py nightly DIR [FILES TOPS]
+        200 000 small files in 10 000 folders (100 tops of 1 + 99 folders)
+  gen_tree.py change DIR ROUND [FILES TOPS]
+        rewrites 0.1 % of a nightly tree's files (give the nightly tree's sizes)
+  gen_tree.py flat DIR COUNT
+        COUNT small files in one folder
+  gen_tree.py walk DIR FILES FOLDERS [empty]
+        FILES small (or empty) files spread evenly over FOLDERS folders, two
+        levels deep (tops of 100 folders each)
 """
 import os
 import random
@@ -49,12 +56,12 @@ def folders_random(rng, root, count):
     return paths
 
 
-def initial(root):
+def initial(root, count=20000, folder_count=2000):
     rng = random.Random(SEED + 1)
     data = pool()
-    folders = folders_random(rng, root, 2000)
+    folders = folders_random(rng, root, folder_count)
     total = 0
-    for i in range(20000):
+    for i in range(count):
         r = rng.random()
         if r < 0.007:
             size = int(2 ** rng.uniform(20, 23))          # 1..8 MiB
@@ -66,26 +73,36 @@ def initial(root):
         folder = folders[rng.randrange(len(folders))]
         write(os.path.join(folder, f"file{i:05d}.dat"), content(rng, data, size), BASE_TIME + i)
         total += size
-    print(f"initial: 20000 files, {len(folders) - 1} folders, {total / 2**30:.2f} GiB")
+    print(f"initial: {count} files, {len(folders) - 1} folders, {total / 2**30:.2f} GiB")
 
 
-def nightly_files(root):
+def two_levels(root, count):
+    """count folders: tops of 100 (a top and its 99 subfolders), the last top
+    taking what is left."""
+    folders = []
+    tops = max(1, count // 100)
+    for a in range(tops):
+        top = os.path.join(root, f"p{a:03d}")
+        folders.append(top)
+        subs = 99 if a < tops - 1 else count - 100 * (tops - 1) - 1
+        for b in range(subs):
+            folders.append(os.path.join(top, f"q{b:03d}"))
+    return folders
+
+
+def nightly_files(root, count=200000, tops=100):
     """The nightly tree's files, in a fixed order: (path, size)."""
     rng = random.Random(SEED + 2)
-    folders = []
-    for a in range(100):
-        folders.append(os.path.join(root, f"p{a:03d}"))
-        for b in range(99):
-            folders.append(os.path.join(root, f"p{a:03d}", f"q{b:03d}"))
+    folders = two_levels(root, 100 * tops)
     files = []
-    for i in range(200000):
+    for i in range(count):
         folder = folders[rng.randrange(len(folders))]
         files.append((os.path.join(folder, f"f{i:06d}.txt"), small_size(rng, 8192)))
     return folders, files
 
 
-def nightly(root):
-    folders, files = nightly_files(root)
+def nightly(root, count=200000, tops=100):
+    folders, files = nightly_files(root, count, tops)
     for f in folders:
         os.makedirs(f, exist_ok=True)
     rng = random.Random(SEED + 3)
@@ -95,8 +112,8 @@ def nightly(root):
     print(f"nightly: {len(files)} files, {len(folders)} folders")
 
 
-def change(root, round_):
-    _, files = nightly_files(root)
+def change(root, round_, count=200000, tops=100):
+    _, files = nightly_files(root, count, tops)
     rng = random.Random(SEED + 4)
     chosen = rng.sample(range(len(files)), len(files) // 1000)
     data = pool()
@@ -118,16 +135,34 @@ def flat(root, count):
     print(f"flat: {count} files in one folder")
 
 
+def walk(root, count, folder_count, empty=False):
+    """A tree for the no-change walks: every folder holds the same number of
+    files (empty ones where only the count of entries matters)."""
+    folders = two_levels(root, folder_count)
+    for f in folders:
+        os.makedirs(f, exist_ok=True)
+    rng = random.Random(SEED + 6)
+    data = b"" if empty else pool()
+    for i in range(count):
+        size = 0 if empty else small_size(rng, 8192)
+        write(os.path.join(folders[i % len(folders)], f"f{i:07d}.txt"),
+              content(rng, data, size) if size else b"", BASE_TIME + i)
+    print(f"walk: {count} {'empty' if empty else 'small'} files, {len(folders)} folders")
+
+
 def main():
     kind, root = sys.argv[1], sys.argv[2]
+    nums = [int(a) for a in sys.argv[3:] if a.isdigit()]
     if kind == "initial":
-        initial(root)
+        initial(root, *nums)
     elif kind == "nightly":
-        nightly(root)
+        nightly(root, *nums)
     elif kind == "change":
-        change(root, int(sys.argv[3]))
+        change(root, *nums)
     elif kind == "flat":
-        flat(root, int(sys.argv[3]))
+        flat(root, nums[0])
+    elif kind == "walk":
+        walk(root, nums[0], nums[1], "empty" in sys.argv[3:])
     else:
         sys.exit(__doc__)
 
