@@ -500,6 +500,9 @@ def machine():
             ("Memory", mem), ("File system", f"{fs} ({DATA}); in memory: {shm} "
                                               f"({os.path.dirname(SHM)})"),
             ("Kernel", platform.release()),
+            ("KAZ", f"{KAZ}, built from commit "
+                    f"{sh(f'git -C {ROOT} rev-parse --short HEAD 2>/dev/null') or 'unknown'}"
+                    f"{' (with uncommitted changes)' if sh(f'git -C {ROOT} status --porcelain -- src 2>/dev/null') else ''}"),
             ("Peers", "; ".join([sh("cp --version | head -1"), sh("rsync --version | head -1"),
                                  sh("diff --version | head -1"),
                                  sh("rclone version 2>/dev/null | head -1"),
