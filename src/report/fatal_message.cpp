@@ -2,11 +2,21 @@
 
 #include <cstdio>
 
+#include "platform/windows_api.h"
 #include "report/error_name.h"
+#include "report/log_file.h"
+#include "report/progress_dialog.h"
+#include "report/run_state.h"
 #include "support/run_stop.h"
 #include "support/text_buffer.h"
 
 void fatalMessage(int exitCode, const char* text) { stopRun(exitCode, text); }
+
+void showAndCloseLog(int, const char* message) {
+    if (message == nullptr) return;
+    MessageBoxA(dialogWindow(runState.progressDialog), message, "KAZ - message", MB_OK);
+    closeLog();
+}
 
 void fatalMessage2(int exitCode, const char* first, const char* second) {
     TextBuffer text(first);

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "platform/windows_api.h"
-#include "report/log_file.h"
+#include "report/fatal_message.h"
 #include "support/heap.h"
 #include "support/run_stop.h"
 
@@ -38,18 +38,12 @@ bool growList(EntryList& list) {
     list.capacity = capacity;
     return true;
 }
-
-void closingStop(int, const char* message) {
-    if (message == nullptr) return;
-    MessageBoxA(nullptr, message, "KAZ - message", MB_OK);
-    closeLog();
-}
 }  // namespace
 
 void resetRunState() {
     runState.~RunState();
     new (&runState) RunState();
-    installRunStop(closingStop);
+    installRunStop(showAndCloseLog);
 }
 
 RunState::RunState() { std::memset(logBuffer, 0, sizeof logBuffer); }

@@ -51,14 +51,10 @@ bool leftWorkUndone() {
            runState.copiedNotVerified > 0;
 }
 
-// Closes the log, or shows the closing report where there is none; the exit
-// code of a run that went to its end.
+// Shows the closing report where no log holds it; the exit code of a run
+// that went to its end.
 int finishRun() {
-    if (runState.logHandle != INVALID_HANDLE_VALUE) {
-        closeLog();
-    } else if (!runState.noWarn) {
-        showClosingMessage();
-    }
+    if (runState.logHandle == INVALID_HANDLE_VALUE && !runState.noWarn) showClosingMessage();
     return leftWorkUndone() ? kRunIncomplete : 0;
 }
 
@@ -111,10 +107,7 @@ int runEntry(const char* commandLine) {
 }
 
 void endRun(int exitCode, const char* message) {
-    if (message != nullptr) {
-        MessageBoxA(dialogWindow(runState.progressDialog), message, "KAZ - message", MB_OK);
-        closeLog();
-    }
+    showAndCloseLog(exitCode, message);
     repaintDialog(runState.progressDialog);
     endDialog(runState.progressDialog, kCancelButton);
     ExitThread(static_cast<DWORD>(exitCode));
