@@ -65,6 +65,13 @@ struct WIN32_FIND_DATAA {
     DWORD dwReserved1;
     char cFileName[MAX_PATH];
     char cAlternateFileName[14];
+    // Beyond Windows' record: what platform::detailsOf hands out.
+    uint32_t posixMode;
+    uint32_t posixOwner;
+    uint32_t posixGroup;
+    uint32_t posixLinks;
+    uint64_t posixDevice;
+    uint64_t posixInode;
 };
 
 struct BY_HANDLE_FILE_INFORMATION {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/entry_details.h"
 #include "platform/name_lookup.h"
 #include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
@@ -69,6 +70,12 @@ void fillFindData(const FileStatus& status, const std::string& name, WIN32_FIND_
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
     copyName(name, data->cFileName);
+    data->posixMode = status.mode & 07777;
+    data->posixOwner = status.owner;
+    data->posixGroup = status.group;
+    data->posixLinks = static_cast<uint32_t>(status.links);
+    data->posixDevice = status.device;
+    data->posixInode = status.inode;
 }
 
 // The next entry of the listing into `data`; entries that vanish between
@@ -180,4 +187,9 @@ BOOL platform::lookUpName(const char* path, WIN32_FIND_DATAA* data) {
     if (Injection fault = injectedFault(Call::FindFirstFile, path); fault.fails())
         return failWithCode(fault.code);
     return fillFromName(path, data);
+}
+
+platform::EntryDetails platform::detailsOf(const WIN32_FIND_DATAA& entry) {
+    return EntryDetails{entry.posixMode, entry.posixOwner, entry.posixGroup,
+                        entry.posixLinks, entry.posixDevice, entry.posixInode};
 }

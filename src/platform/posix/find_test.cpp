@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/entry_details.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/windows_api.h"
@@ -74,6 +75,29 @@ TEST(FindFiles, RecordCarriesTimesFromTheFile) {
     EXPECT_EQ(fileTimeTicks(data.ftLastWriteTime), fileTimeTicks(toFileTime({1200000000, 987654300})));
     // Birth time, or the modification time where there is none: never zero.
     EXPECT_NE(fileTimeTicks(data.ftCreationTime), 0u);
+}
+
+TEST(FindFiles, DetailsTellModeOwnerAndTheNamesOfOneFile) {
+    ScratchFolder scratch;
+    std::string first = scratch.file("first", "x");
+    ASSERT_EQ(chmod(first.c_str(), 04751), 0);
+    ASSERT_EQ(link(first.c_str(), scratch.path("second").c_str()), 0);
+    scratch.file("single", "y");
+    DWORD endCode = 0;
+    Listing entries = listAll(scratch.root(), endCode);
+    platform::EntryDetails a = platform::detailsOf(entries.at("first"));
+    platform::EntryDetails b = platform::detailsOf(entries.at("second"));
+    platform::EntryDetails single = platform::detailsOf(entries.at("single"));
+    struct stat status {};
+    ASSERT_EQ(lstat(first.c_str(), &status), 0);
+    EXPECT_EQ(a.mode, 04751u);
+    EXPECT_EQ(a.owner, status.st_uid);
+    EXPECT_EQ(a.group, status.st_gid);
+    EXPECT_EQ(a.links, 2u);
+    EXPECT_EQ(a.inode, b.inode);
+    EXPECT_EQ(a.device, b.device);
+    EXPECT_EQ(single.links, 1u);
+    EXPECT_NE(single.inode, a.inode);
 }
 
 TEST(FindFiles, SizesBeyondFourGigabytesAreSplit) {

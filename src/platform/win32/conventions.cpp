@@ -4,6 +4,7 @@
 #include "platform/arguments.h"
 #include "platform/conventions.h"
 #include "platform/copy_offload.h"
+#include "platform/entry_details.h"
 #include "platform/owner_copy.h"
 #include "platform/panel_terminal.h"
 #include "platform/real_path.h"
@@ -93,6 +94,11 @@ bool resolvePath(const char* path, std::string& resolved) {
 BOOL copyFileRange(HANDLE, HANDLE, DWORD, DWORD* copied) {
     *copied = 0;
     return FALSE;
+}
+
+// Windows' find record holds no permission bits, owner or link count.
+EntryDetails detailsOf(const WIN32_FIND_DATAA&) {
+    return EntryDetails{};
 }
 
 }  // namespace platform
