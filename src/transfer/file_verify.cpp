@@ -93,19 +93,26 @@ int countEqualPair(const char* source, const char* target) {
     return 1;
 }
 
-// Compares block by block: 1 when equal or the source could not be read,
-// 0 for any other difference or failure. Closes both files.
+uint64_t sizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+// Compares block by block the size both files had when they were opened,
+// each read asking for no more than is left, so that no read is spent on
+// finding the end: 1 when equal or the source could not be read, 0 for any
+// other difference or failure. Closes both files.
 int compareContents(ComparedPair& pair, const char* source, const char* target) {
     char* sourceBlock = runState.transferBuffer1;
     char* targetBlock = runState.transferBuffer2;
-    for (;;) {
+    for (uint64_t left = sizeOf(pair.sourceInfo); left > 0;) {
+        const DWORD wanted = left < kBlockSize ? static_cast<DWORD>(left) : kBlockSize;
         if (checkCancel()) {
             pair.restoreTimesAndClose();
             fatalMessage(1, "Program terminated due to Cancel");
         }
         waitFor(runState.delaySource);
         DWORD sourceCount = 0;
-        if (!ReadFile(pair.source, sourceBlock, kBlockSize, &sourceCount, nullptr)) {
+        if (!ReadFile(pair.source, sourceBlock, wanted, &sourceCount, nullptr)) {
             writeDebugTrace(7);
             reportError("Error reading source file", GetLastError(), 0, source, target);
             pair.restoreTimesAndClose();
@@ -113,13 +120,12 @@ int compareContents(ComparedPair& pair, const char* source, const char* target) 
         }
         waitFor(runState.delayTarget);
         DWORD targetCount = 0;
-        if (!ReadFile(pair.target, targetBlock, kBlockSize, &targetCount, nullptr)) {
+        if (!ReadFile(pair.target, targetBlock, wanted, &targetCount, nullptr)) {
             writeDebugTrace(8);
             reportError("Error reading file target", GetLastError(), 0, source, target);
             pair.restoreTimesAndClose();
             return 0;
         }
-        if (sourceCount == 0 && targetCount == 0) break;
         if (sourceCount != targetCount || std::memcmp(sourceBlock, targetBlock, sourceCount) != 0) {
             reportError("Error source and target not the same", GetLastError(), 0, source, target);
             pair.restoreTimesAndClose();
@@ -129,7 +135,9 @@ int compareContents(ComparedPair& pair, const char* source, const char* target) 
         addBytes(runState.virtualBytesCopied, 0, sourceCount);
         // Cancel is checked at the top of the loop, where the files are closed.
         refreshProgressDisplay();
-        if (sourceCount < kBlockSize) break;
+        // Both ended early alike: what they still hold is equal.
+        if (sourceCount < wanted) break;
+        left -= sourceCount;
     }
     pair.restoreTimesAndClose();
     return countEqualPair(source, target);
