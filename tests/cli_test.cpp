@@ -120,6 +120,9 @@ TEST(Cli, ArgumentErrorsShowTheMessageAndTheUsage) {
     expectUsageError({"-v", "a", "b"}, "Ambiguous switch: -v");
     expectUsageError({"a", "b", "-delayopen=5ms"},
                      "Invalid character in numberic argument: -delayopen=5ms");
+    for (const char* bad : {"-limitDelete=-1", "-limitDelete=x"})
+        expectUsageError({"a", "b", bad}, std::string("Invalid character in numberic argument: ") + bad);
+    expectUsageError({"a", "b", "-limitDelete"}, "Switch not found: -limitDelete");
     expectUsageError({"a", "b", "c", "d"}, "Too many arguments: d");
     expectUsageError({"a", "b/*.bak"}, "Target must not contain wildcards: b/*.bak");
     expectUsageError({"@nosuch", "t"}, "Scriptfile or reference not found: nosuch");

@@ -36,7 +36,7 @@ TEST(Manual, RendersWithoutWarningsAndCoversEverySwitch) {
     EXPECT_EQ(warnings, "");
     std::string text = output("groff -man -Tascii -P-cbou -rLL=300n " + page);
     for (const char* word :
-         {"-busyWaitTime=", "-debug", "-delayopen=", "-delaysource=", "-delaytarget=", "-dos",
+         {"-busyWaitTime=", "-debug", "-delayopen=", "-delaysource=", "-delaytarget=", "-dos", "-limitDelete=",
           "-Maxerrors=", "-noShare", "-nounc", "-nowarn", "-quiet", "-tally", "-test", "-time",
           "-trialRun", "-verbose", "-verify", "-exclude=", "-help", "EXIT STATUS", "SIGINT",
           "SIGTERM", "LOG FILE", "FILTERS", "PROGRESS PANEL", "@scriptfile", "@ReferenceFolder",

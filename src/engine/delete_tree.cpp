@@ -1,6 +1,7 @@
 #include "engine/delete_tree.h"
 
 #include <cstring>
+#include <string>
 
 #include "engine/search_pattern.h"
 #include "platform/anchors.h"
@@ -42,15 +43,40 @@ void reportUnlistedFolder(const char* folder, DWORD code) {
     SetLastError(code);
 }
 
-// One entry of a folder being removed; false when the rest of the folder
+// The delete limit: whether one more entry may go.
+bool limitAllows() {
+    return runState.limitDelete < 0 ||
+           runState.entriesRemoved < static_cast<uint32_t>(runState.limitDelete);
+}
+
+// An entry the delete limit keeps: counted, and the first one tells the log
+// why the removals stop.
+void keepByLimit() {
+    if (runState.entriesKeptByLimit++ > 0) return;
+    writeLog(": KAZ - Delete limit of ");
+    writeLogNumber(runState.limitDelete);
+    writeLog(" reached, nothing more is removed\r\n");
+}
+
+void countRemovedFile() {
+    ++runState.filesDeleted;
+    ++runState.totalFilesDeleted;
+    ++runState.entriesRemoved;
+}
+
+enum class Outcome { Removed, Kept, Failed };
+
+// One entry of a folder being removed; Failed when the rest of the folder
 // must be left alone.
-bool removeTreeEntry(const char* path, const WIN32_FIND_DATAA& entry) {
+Outcome removeTreeEntry(const char* path, const WIN32_FIND_DATAA& entry) {
     if (isFolder(entry)) {
-        if (deleteTree(path) == 1) {
+        int result = deleteTree(path);
+        if (result == kKeptByLimit) return Outcome::Kept;
+        if (result == 1) {
             writeLog(": DEL ");
             writeLogName(path);
             writeLog("\r\n");
-            return true;
+            return Outcome::Removed;
         }
         DWORD code = GetLastError();
         addException(path, ": Error removing directory ", code, 0);
@@ -58,9 +84,13 @@ bool removeTreeEntry(const char* path, const WIN32_FIND_DATAA& entry) {
         writeLogPath(path);
         writeLog("\r\n");
         SetLastError(code);
-        return false;
+        return Outcome::Failed;
     }
     setShownTarget(path);
+    if (!limitAllows()) {
+        keepByLimit();
+        return Outcome::Kept;
+    }
     if (runState.trialRun) {
         writeLog("DEL ");
         writeLogPath(path);
@@ -72,20 +102,20 @@ bool removeTreeEntry(const char* path, const WIN32_FIND_DATAA& entry) {
         writeLogPath(path);
         writeLog(" \r\n");
         SetLastError(code);
-        return false;
+        return Outcome::Failed;
     }
-    ++runState.filesDeleted;
-    ++runState.totalFilesDeleted;
+    countRemovedFile();
     writeLog(": DEL ");
     writeLogName(path);
     writeLog("\r\n");
-    return true;
+    return Outcome::Removed;
 }
 
-// Removes everything the listing holds; the thread's last error tells how
-// the listing ended.
+// Removes everything the listing holds, or what the delete limit lets go;
+// the thread's last error tells how the listing ended. Sets `kept` when the
+// limit kept an entry.
 void removeListedEntries(HANDLE find, WIN32_FIND_DATAA& entry, TextBuffer& path,
-                         uint32_t prefixLength) {
+                         uint32_t prefixLength, bool& kept) {
     do {
         if (checkCancel()) fatalMessage(1, "Program terminated due to Cancel");
         if (isDotEntry(entry.cFileName)) continue;
@@ -99,33 +129,53 @@ void removeListedEntries(HANDLE find, WIN32_FIND_DATAA& entry, TextBuffer& path,
         // The run's own log stays, and with it the folders that hold it.
         if (isRunLog(path.text(), entry.cFileName)) continue;
         path.append(entry.cFileName);
-        if (!removeTreeEntry(path.text(), entry)) return;
+        Outcome outcome = removeTreeEntry(path.text(), entry);
+        if (outcome == Outcome::Failed) return;
+        if (outcome == Outcome::Kept) kept = true;
     } while (FindNextFileA(find, &entry));
 }
 
-}  // namespace
-
-void removeTargetEntry(const char* path, const WIN32_FIND_DATAA& entry) {
-    if (isFolder(entry)) {
-        deleteTree(path);
-        return;
+int removeFile(const char* path, const WIN32_FIND_DATAA& entry) {
+    if (!limitAllows()) {
+        keepByLimit();
+        return kKeptByLimit;
     }
     if (runState.trialRun) {
         writeLog("DEL ");
         writeLogName(path);
         writeLog("\r\n");
-        return;
+        ++runState.entriesRemoved;
+        return 1;
     }
     if (deleteFile(path, entry)) {
-        ++runState.filesDeleted;
-        ++runState.totalFilesDeleted;
-        return;
+        countRemovedFile();
+        return 1;
     }
     DWORD code = GetLastError();
     addException(path, ": Error removing file ", code, 0);
     writeLog(": Error removing file ");
     writeLogName(path);
     writeLog(", continuing...\r\n");
+    return 0;
+}
+
+}  // namespace
+
+int removeTargetEntry(const char* path, const WIN32_FIND_DATAA& entry) {
+    int result = isFolder(entry) ? deleteTree(path) : removeFile(path, entry);
+    if (result == kKeptByLimit) {
+        writeLog(": Kept by the delete limit: ");
+        writeLogName(path);
+        writeLog("\r\n");
+    }
+    return result;
+}
+
+std::string deleteLimitReport() {
+    if (runState.entriesKeptByLimit == 0) return "";
+    std::string text = "Delete limit of " + std::to_string(runState.limitDelete) + " reached: " +
+                       std::to_string(runState.entriesKeptByLimit) + " entries ";
+    return text + (runState.trialRun ? "would not be removed" : "not removed");
 }
 
 int deleteTree(const char* folder) {
@@ -152,7 +202,8 @@ int deleteTree(const char* folder) {
         writeLog("dissappeared, nothing to copy\r\n");
         return 1;
     }
-    removeListedEntries(find, entry, path, prefixLength);
+    bool kept = false;
+    removeListedEntries(find, entry, path, prefixLength, kept);
     DWORD code = GetLastError();
     FindClose(find);
     if (code != ERROR_NO_MORE_FILES) {
@@ -160,6 +211,12 @@ int deleteTree(const char* folder) {
         writeDebugTrace(15);
         reportUnlistedFolder(folder, code);
         return 0;
+    }
+    // A folder still holding what the limit kept stays, as does one the limit
+    // reached just now.
+    if (kept || !limitAllows()) {
+        keepByLimit();
+        return kKeptByLimit;
     }
     setShownTarget(folder);
     if (runState.trialRun) {
@@ -179,5 +236,6 @@ int deleteTree(const char* folder) {
     writeLog("\r\n");
     ++runState.foldersDeleted;
     ++runState.totalDirectoriesDeleted;
+    ++runState.entriesRemoved;
     return 1;
 }

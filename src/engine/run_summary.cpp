@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/delete_tree.h"
 #include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/log_file.h"
@@ -54,6 +55,11 @@ void writeExceptionList() {
         writeLog("\r\n");
     }
     writeLog(":-------- End of Exception List --------\r\n");
+}
+
+void writeDeleteLimit() {
+    std::string limit = deleteLimitReport();
+    if (!limit.empty()) writeLog3(": KAZ - ", limit.c_str(), "\r\n");
 }
 
 void writeRunTime() {
@@ -166,6 +172,7 @@ void writeEndReport() {
     writeLog(runState.verify ? ":-------- End of File Verify List --------\r\n"
                              : ":-------- End of File Copy List --------\r\n");
     writeExceptionList();
+    writeDeleteLimit();
     runState.forceRefresh = 1;
     refreshProgress();
     const char* x = runState.trialRun ? " to be" : "";

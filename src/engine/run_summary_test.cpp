@@ -228,6 +228,26 @@ TEST_F(EndReport, ExceptionListNamesTheErrorOrTheResult) {
               ": Total files copied in error:  2");
 }
 
+// What the delete limit kept is told after the exceptions, in a line a
+// replay passes over.
+TEST_F(EndReport, DeleteLimitLineFollowsTheExceptionList) {
+    addException("/src/c", "/dst/c", 0, kDifferentLength);
+    runState.limitDelete = 10;
+    runState.entriesRemoved = 10;
+    runState.entriesKeptByLimit = 25;
+    std::string text = report();
+    std::string expected =
+        ":-------- End of Exception List --------\r\n"
+        ": KAZ - Delete limit of 10 reached: 25 entries not removed\r\n"
+        ": KAZ run time:";
+    EXPECT_NE(text.find(expected), std::string::npos) << text;
+}
+
+TEST_F(EndReport, NoDeleteLimitLineWhenTheLimitKeptNothing) {
+    runState.limitDelete = 0;
+    EXPECT_EQ(report().find("Delete limit"), std::string::npos);
+}
+
 TEST_F(EndReport, FilesStillBusyAfterTheRetryAreListedForRecopy) {
     std::string source = dir / "held file.doc", target = dir / "copy.doc";
     writeFile(source, "contents");

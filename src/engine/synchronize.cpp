@@ -138,7 +138,11 @@ void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources
         removeLeftover(targetPath.withName(target.cFileName));
         return;
     }
-    removeTargetEntry(targetPath.withName(target.cFileName), target);
+    // Where the limit keeps an entry the source has as the other kind, the
+    // source entry has no room: it is neither copied nor walked.
+    if (removeTargetEntry(targetPath.withName(target.cFileName), target) == kKeptByLimit &&
+        found >= 0)
+        entryAt(found).marks |= kEntryDone;
 }
 
 // A trial run leaves a target file in place where the source has a folder

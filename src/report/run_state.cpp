@@ -69,6 +69,7 @@ void RunState::clearSettings() {
     debug = dos = noUnc = noWarn = quiet = noShare = 0;
     tally = test = time = trialRun = verbose = verify = 0;
     maxErrors = 0;
+    limitDelete = -1;
 }
 
 int addEntry(EntryList& list, const char* firstName, const char* secondName, DWORD code,

@@ -77,6 +77,8 @@ struct RunState {
     int32_t debug = 0, dos = 0, noUnc = 0, noWarn = 0, quiet = 0, noShare = 0;
     int32_t tally = 0, test = 0, time = 0, trialRun = 0, verbose = 0, verify = 0;
     int32_t maxErrors = 0;
+    // The most target entries a run removes; -1 for no limit.
+    int32_t limitDelete = -1;
 
     // Handles and buffers.
     // The command line as the log and messages show it ("KAZ " and the
@@ -110,6 +112,10 @@ struct RunState {
     uint32_t filesProcessed = 0, virtualFilesProcessed = 0;
     double bytesCopied = 0, virtualBytesCopied = 0;
     uint32_t filesCreated = 0, foldersCreated = 0, filesDeleted = 0, foldersDeleted = 0;
+    // Target entries removed (in a trial run: that would be), files and
+    // folders alike, and those the delete limit kept. A file replaced by its
+    // new version is neither.
+    uint32_t entriesRemoved = 0, entriesKeptByLimit = 0;
 
     // Summary counters.
     int32_t totalDirectoriesConsidered = 0, totalDirectoriesCreated = 0;

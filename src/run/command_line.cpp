@@ -35,6 +35,7 @@ const SwitchRow kSwitches[] = {
     {"delaysource", Kind::Number, &RunState::delaySource},
     {"delaytarget", Kind::Number, &RunState::delayTarget},
     {"dos", Kind::Flag, &RunState::dos},
+    {"limitDelete", Kind::Number, &RunState::limitDelete},
     {"Maxerrors", Kind::Number, &RunState::maxErrors},
     {"noShare", Kind::Flag, &RunState::noShare},
     {"nounc", Kind::Flag, &RunState::noUnc},
@@ -244,6 +245,7 @@ const char* usageText() {
            "  /busywaittime=seconds /delayopen=milliseconds /delaysource=milliseconds\r\n"
            "  /delaytarget=milliseconds /dos /maxerrors=number /noShare /noUNC /nowarn\r\n"
            "   /quiet /time /trialrun /verbose /verify\r\n"
+           "  /limitDelete=number (remove at most that many target entries)\r\n"
            "\r\n"
            "  /x=filter or /exclude=filter or /x=@filterList or /exclude=@filterList\r\n";
     for (char& c : text) {

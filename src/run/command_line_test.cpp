@@ -55,7 +55,7 @@ int selections(const std::string& argumentText) {
     const std::string flags[] = {sw("debug"), sw("dos"), sw("noShare"), sw("nounc"), sw("nowarn"), sw("quiet"),
                            sw("tally"), sw("test"), sw("time"), sw("trialRun"), sw("verbose"), sw("verify")};
     const std::string numbers[] = {sw("busyWaitTime"), sw("delayopen"), sw("delaysource"), sw("delaytarget"),
-                             sw("Maxerrors")};
+                             sw("Maxerrors"), sw("limitDelete")};
     int32_t field = 0;
     int count = 0;
     for (const std::string& name : flags) count += matchFlag(name.c_str(), argument, field);
@@ -82,6 +82,12 @@ TEST(SwitchMatcher, AbbreviationsSelectOneSwitchOrAreAmbiguous) {
     EXPECT_EQ(selections(sw("no")), 3);
     EXPECT_EQ(selections(sw("del=5")), 3);
     EXPECT_EQ(selections(sw("delayo=5")), 1);
+    // The delete limit is the only switch beginning with "l".
+    EXPECT_EQ(selections(sw("lim=5")), 1);
+    EXPECT_EQ(selections(sw("LIMITDELETE=5")), 1);
+    EXPECT_EQ(selections(sw("li=5")), 1);
+    EXPECT_EQ(selections(sw("l=5")), 0);
+    EXPECT_EQ(selections(sw("limitDelete")), 0);
 }
 
 TEST(SwitchMatcher, NumbersNeedThreeCharactersAndTextsTwo) {
@@ -192,6 +198,18 @@ TEST_F(CommandLineTest, FiltersGrowInStepsOfTen) {
     EXPECT_STREQ(runState.excludeFilters[24], "f24");
 }
 
+TEST_F(CommandLineTest, DeleteLimitIsOffUnlessGiven) {
+    EXPECT_EQ(parse({"src", "dst"}), TreeToTree);
+    EXPECT_EQ(runState.limitDelete, -1);
+    EXPECT_EQ(parse({"src", "dst", sw("limitDelete=10")}), TreeToTree);
+    EXPECT_EQ(runState.limitDelete, 10);
+    EXPECT_EQ(parse({"src", "dst", longSwitch("lim=0")}), TreeToTree);
+    EXPECT_EQ(runState.limitDelete, 0);
+    // An empty number is 0, as for every number: here the safe reading.
+    EXPECT_EQ(parse({"src", "dst", sw("limitdelete=")}), TreeToTree);
+    EXPECT_EQ(runState.limitDelete, 0);
+}
+
 TEST_F(CommandLineDeathTest, EachArgumentErrorShowsItsMessageAndTheUsage) {
     const std::string sep(1, platform::kPathSeparator);
     std::string list = dir / "list.txt";
@@ -204,6 +222,10 @@ TEST_F(CommandLineDeathTest, EachArgumentErrorShowsItsMessageAndTheUsage) {
         {{"a", "b", sw("delayopen=5ms")}, std::string("Invalid character in numberic argument: ") + sw("delayopen=5ms")},
         {{"a", "b", sw("delayopen=-5")}, std::string("Invalid character in numberic argument: ") + sw("delayopen=-5")},
         {{"a", "b", sw("bu=99999999999")}, std::string("Number too large in numeric argument: ") + sw("bu=99999999999")},
+        {{"a", "b", sw("limitDelete=-1")}, std::string("Invalid character in numberic argument: ") + sw("limitDelete=-1")},
+        {{"a", "b", sw("limitDelete=x")}, std::string("Invalid character in numberic argument: ") + sw("limitDelete=x")},
+        {{"a", "b", sw("limitDelete")}, std::string("Switch not found: ") + sw("limitDelete")},
+        {{"a", "b", sw("l=5")}, std::string("Switch not found: ") + sw("l=5")},
         {{"a", "b", "c", "d"}, "Too many arguments: d"},
         {{"a"}, "Target not specified"},
         {{"a", "b" + sep + "*.bak"},
@@ -248,6 +270,7 @@ TEST(UsageText, ShowsSwitchesWithThePlatformPrefix) {
                             sw("verify\r\n");
     EXPECT_NE(usage.find(busyLine), std::string::npos);
     EXPECT_NE(usage.find(quietLine), std::string::npos);
+    EXPECT_NE(usage.find("  " + sw("limitDelete=number")), std::string::npos);
     // The text holds no switch of the other platform's spelling.
     EXPECT_EQ(usage.find(platform::kSwitchPrefix == '-' ? '/' : '-'), std::string::npos);
 }

@@ -1,7 +1,9 @@
 #include "run/final_report.h"
 
 #include <cstdio>
+#include <string>
 
+#include "engine/delete_tree.h"
 #include "platform/closing_report.h"
 #include "platform/windows_api.h"
 #include "report/error_name.h"
@@ -77,8 +79,14 @@ void appendBusyFiles(TextBuffer& text, int& lines) {
 }  // namespace
 
 void buildClosingMessage(TextBuffer& text) {
+    std::string limit = deleteLimitReport();
+    if (!limit.empty()) {
+        text.append("KAZ - ");
+        text.append(limit.c_str());
+        text.append("\r\n");
+    }
     if (runState.exceptionList.count == 0 && runState.busyList.count == 0) {
-        text.append("KAZ completed without error");
+        if (limit.empty()) text.append("KAZ completed without error");
         return;
     }
     int lines = 0;

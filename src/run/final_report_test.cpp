@@ -43,6 +43,19 @@ const char* const kMore = "more... Suggest you use log file\r\n";
 
 TEST_F(FinalReportTest, NothingToReport) { EXPECT_EQ(report(), "KAZ completed without error"); }
 
+TEST_F(FinalReportTest, DeleteLimitIsToldAndTheRunIsNotWithoutError) {
+    runState.limitDelete = 0;
+    runState.entriesKeptByLimit = 3;
+    EXPECT_EQ(report(), "KAZ - Delete limit of 0 reached: 3 entries not removed\r\n");
+    exceptions(1);
+    std::string text = report();
+    EXPECT_EQ(text.rfind("KAZ - Delete limit of 0 reached: 3 entries not removed\r\n"
+                         "-------- Exception List --------\r\n",
+                         0),
+              0u)
+        << text;
+}
+
 TEST_F(FinalReportTest, EightExceptionsFitNineDoNot) {
     exceptions(8);
     std::string eight = report();

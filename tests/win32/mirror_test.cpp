@@ -126,3 +126,31 @@ TEST_F(WindowsMirror, ExcludedFilesAndFoldersStayOut) {
     EXPECT_EQ(statLine(text, ": Total files excluded:"), ": Total files excluded:         4\r\n")
         << text;
 }
+
+// A source that lost everything removes no more than the limit allows; the
+// rest stays, the run says why and ends with code 2. A trial run tells the
+// same and changes nothing.
+TEST_F(WindowsMirror, DeleteLimitKeepsWhatIsBeyondIt) {
+    makeFolders(source);
+    makeFolders(target + "\\old\\sub");
+    for (const char* name : {"\\old\\a", "\\old\\b", "\\old\\sub\\c", "\\old\\sub\\d"})
+        writeFile(target + name, name);
+    std::string before = snapshot(target);
+    ASSERT_EQ(mirror({"/trialRun", "/limitDelete=2"}), 2);
+    EXPECT_EQ(snapshot(target), before);
+    EXPECT_NE(logText().find(": KAZ - Delete limit of 2 reached: 4 entries would not be removed\r\n"),
+              std::string::npos)
+        << logText();
+
+    ASSERT_EQ(mirror({"/lim=0"}), 2);
+    EXPECT_EQ(snapshot(target), before);
+    ASSERT_EQ(mirror({"/limitDelete=2"}), 2);
+    std::string text = logText();
+    EXPECT_NE(text.find(": KAZ - Delete limit of 2 reached: 4 entries not removed\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find(":-------- Exception List"), std::string::npos) << text;
+    EXPECT_TRUE(folderExists(target + "\\old"));
+    ASSERT_EQ(mirror({"/LIMITDELETE=4"}), 0);
+    EXPECT_FALSE(folderExists(target + "\\old"));
+}
