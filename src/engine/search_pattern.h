@@ -34,7 +34,7 @@ inline bool isFolder(const WIN32_FIND_DATAA& entry) {
 }
 
 // One source entry as the walks keep it while they are below its folder:
-// what they compare and act on, a tenth of a find record. Its name is in the
+// what they compare and act on, a seventh of a find record. Its name is in the
 // table's name store (entryName).
 struct SourceEntry {
     DWORD attributes = 0;

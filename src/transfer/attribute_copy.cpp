@@ -24,7 +24,8 @@ void tellRefusal(const platform::AttributeOutcome& refused, const char* source,
     char number[16];
     std::snprintf(number, sizeof number, "(%u)\r\n", static_cast<unsigned>(refused.code));
     writeLog3(": KAZ - Extended attributes not carried  ", errorName(refused.code), number);
-    writeLog3(": ", refused.name.c_str(), " of ");
+    writeLog(": ");
+    if (!refused.name.empty()) writeLog2(refused.name.c_str(), " of ");
     writeLogPair(source, target);
     writeLog("\r\n: (told once a run for each reason; the statistics count the entries)\r\n");
 }
