@@ -81,6 +81,8 @@ void writeBusyLines(const char* y) {
     // A verify run copies what it found busy: those files were not verified.
     if (runState.copiedNotVerified > 0)
         writeLine(": Total files copied, not verified:", "", "", runState.copiedNotVerified);
+    if (runState.attributesNotCarried > 0)
+        writeLine(": Total entries, attributes not carried:", "", "", runState.attributesNotCarried);
 }
 
 void writeTreeStatistics(const char* x, const char* y, const std::string& perMinute) {

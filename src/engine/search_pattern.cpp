@@ -6,6 +6,8 @@
 #include "engine/exclude_filters.h"
 #include "platform/anchors.h"
 #include "platform/conventions.h"
+#include "platform/entry_details.h"
+#include "platform/extended_attributes.h"
 #include "platform/windows_api.h"
 #include "report/log_file.h"
 #include "report/progress.h"
@@ -31,6 +33,16 @@ void reserveName(size_t length) {
     runState.entryNamesCapacity = static_cast<uint32_t>(capacity);
 }
 
+void storeStatus(SourceEntry& entry, const WIN32_FIND_DATAA& found) {
+    const platform::EntryDetails details = platform::detailsOf(found);
+    entry.mode = details.mode;
+    entry.owner = details.owner;
+    entry.group = details.group;
+    const uint64_t changed = platform::statusChangeTimeOf(found);
+    entry.statusChangeLow = static_cast<uint32_t>(changed);
+    entry.statusChangeHigh = static_cast<uint32_t>(changed >> 32);
+}
+
 // The first entry of a folder's level takes its name right after the last
 // name below it: the folders kept on the way down, whose names come last.
 void storeEntry(int32_t index, const WIN32_FIND_DATAA& found, int32_t levelStart) {
@@ -51,6 +63,7 @@ void storeEntry(int32_t index, const WIN32_FIND_DATAA& found, int32_t levelStart
     entry.sizeHigh = found.nFileSizeHigh;
     entry.sizeLow = found.nFileSizeLow;
     entry.nameOffset = runState.entryNamesUsed;
+    storeStatus(entry, found);
     std::memcpy(runState.entryNames + entry.nameOffset, found.cFileName, length + 1);
     runState.entryNamesUsed += static_cast<uint32_t>(length + 1);
 }

@@ -34,7 +34,7 @@ inline bool isFolder(const WIN32_FIND_DATAA& entry) {
 }
 
 // One source entry as the walks keep it while they are below its folder:
-// what they compare and act on, a tenth of a find record. Its name is in the
+// what they compare and act on, a seventh of a find record. Its name is in the
 // table's name store (entryName).
 struct SourceEntry {
     DWORD attributes = 0;
@@ -42,6 +42,10 @@ struct SourceEntry {
     FILETIME lastWriteTime{};
     DWORD sizeHigh = 0, sizeLow = 0;
     uint32_t nameOffset = 0;
+    // Permission bits, owner and group (platform::detailsOf) and when the
+    // status last changed: what an up-to-date copy is checked against.
+    uint32_t mode = 0, owner = 0, group = 0;
+    uint32_t statusChangeLow = 0, statusChangeHigh = 0;
 };
 
 // The walk is done with the entry: a file found up to date.

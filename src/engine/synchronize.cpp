@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/delete_tree.h"
+#include "engine/metadata_update.h"
 #include "engine/search_pattern.h"
 #include "platform/conventions.h"
 #include "platform/name_lookup.h"
@@ -119,7 +120,7 @@ void removeLeftover(const char* path) {
 // it. A changed file stays until its new copy is complete and takes its
 // place, so that a copy that fails leaves the last good one.
 void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources,
-                        SearchPattern& targetPath) {
+                        SearchPattern& sourcePath, SearchPattern& targetPath) {
     int32_t found = sources.find(target.cFileName);
     if (found >= 0) {
         SourceEntry& source = entryAt(found);
@@ -132,6 +133,8 @@ void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources
             ++runState.virtualFilesProcessed;
             addBytes(runState.virtualBytesCopied, source.sizeHigh, source.sizeLow);
             source.marks |= kEntryDone;
+            updateMetadata(source, target, sourcePath.withName(entryName(found)),
+                           targetPath.withName(target.cFileName));
             return;
         }
     } else if (!isFolder(target) && isReplacementName(target.cFileName)) {
@@ -185,7 +188,7 @@ bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
     NameIndex sources(base, top);
     do {
         if (isListingEntry(entry) && !isRunLog(target.prefix(), entry.cFileName))
-            compareTargetEntry(entry, sources, target);
+            compareTargetEntry(entry, sources, source, target);
     } while (FindNextFileA(find, &entry));
     FindClose(find);
     return true;

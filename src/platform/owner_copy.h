@@ -12,5 +12,8 @@ BOOL copyOwner(const char* source, const char* target);
 // The same between two open files: the one being read and its copy being
 // written, so that no name is looked up again.
 BOOL copyOwnerOfOpen(HANDLE source, HANDLE target);
+// Whether copies get their source's owner and group: only a process
+// running as root can give them.
+bool carriesOwners();
 
 }  // namespace platform

@@ -72,6 +72,8 @@ struct WIN32_FIND_DATAA {
     uint32_t posixLinks;
     uint64_t posixDevice;
     uint64_t posixInode;
+    // What platform::statusChangeTimeOf hands out.
+    uint64_t posixStatusChange;
 };
 
 struct BY_HANDLE_FILE_INFORMATION {

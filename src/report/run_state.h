@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/windows_api.h"
 #include "support/text_buffer.h"
@@ -139,6 +140,11 @@ struct RunState {
     EntryList recopyList;
     // Busy files that the retry pass of a verify run copied instead.
     int32_t copiedNotVerified = 0;
+    // Files and folders that did not get all their source's extended
+    // attributes, and the reasons (Windows codes) the log has told already:
+    // each once a run.
+    int32_t attributesNotCarried = 0;
+    std::vector<DWORD> attributeRefusalsTold;
 
     // The pattern of the source folder a mirror walk started from.
     std::string sourceRootPattern;

@@ -43,12 +43,14 @@ int takeArguments(const char* commandLine, char** argumentVector, TextBuffer& co
 
 // The exit code of a run that went to its end without doing all it was
 // asked: a file failed or stayed busy, a difference was found, an entry was
-// refused, the delete limit kept entries the source lacks.
+// refused, the delete limit kept entries the source lacks, an extended
+// attribute did not reach its copy.
 constexpr int kRunIncomplete = 2;
 
 bool leftWorkUndone() {
     return runState.exceptionList.count > 0 || runState.busyList.count > 0 ||
-           runState.copiedNotVerified > 0 || runState.entriesKeptByLimit > 0;
+           runState.copiedNotVerified > 0 || runState.entriesKeptByLimit > 0 ||
+           runState.attributesNotCarried > 0;
 }
 
 // Shows the closing report where no log holds it; the exit code of a run

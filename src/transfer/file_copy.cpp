@@ -16,6 +16,7 @@
 #include "report/run_state.h"
 #include "support/heap.h"
 #include "support/wait.h"
+#include "transfer/attribute_copy.h"
 #include "transfer/file_lookup.h"
 #include "transfer/file_verify.h"
 #include "transfer/folder_maker.h"
@@ -414,6 +415,10 @@ CopyFailure closeAndCheck(CopyJob& job) {
     // The owner comes first: a set-user-ID bit given before it would make the
     // copy, for a moment, a set-user-ID file of the wrong owner.
     platform::copyOwnerOfOpen(job.from, job.to);
+    // After the owner, whose change would clear a capability, and before the
+    // copy is closed and takes its name, so that it never stands there
+    // without its ACL.
+    carryExtendedAttributes(job.from, job.to, job.source, job.target);
     closeSource(job);
     const bool closed = CloseHandle(job.to) != FALSE;
     const DWORD code = GetLastError();

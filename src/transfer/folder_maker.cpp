@@ -10,6 +10,7 @@
 #include "report/log_file.h"
 #include "report/run_state.h"
 #include "support/text_buffer.h"
+#include "transfer/attribute_copy.h"
 
 namespace {
 
@@ -115,6 +116,8 @@ int createFolderPath(const char* sourceFolder, const char* folder) {
         DWORD attributes = GetFileAttributesA(source.text());
         if (attributes != INVALID_FILE_ATTRIBUTES) {
             platform::copyOwner(source.text(), target.text());
+            // Before the mode, which then keeps the owner's rights in the ACL too.
+            carryExtendedAttributesByName(source.text(), target.text());
             SetFileAttributesA(target.text(), attributes);
         }
     }

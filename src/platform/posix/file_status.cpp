@@ -24,6 +24,7 @@ void fillFromStatx(const struct statx& info, FileStatus& status) {
     status.modification = fromStatx(info.stx_mtime);
     status.creation = (info.stx_mask & STATX_BTIME) ? fromStatx(info.stx_btime)
                                                     : status.modification;
+    status.statusChange = fromStatx(info.stx_ctime);
     status.device = (static_cast<uint64_t>(info.stx_dev_major) << 32) | info.stx_dev_minor;
     status.inode = info.stx_ino;
     status.links = info.stx_nlink;
@@ -37,6 +38,7 @@ void fillFromStat(const struct stat& info, FileStatus& status) {
     status.access = info.st_atim;
     status.modification = info.st_mtim;
     status.creation = info.st_mtim;
+    status.statusChange = info.st_ctim;
     status.device = info.st_dev;
     status.inode = info.st_ino;
     status.links = info.st_nlink;

@@ -18,6 +18,7 @@ struct FileStatus {
     timespec modification{};
     // Birth time where the file system reports one, else the modification time.
     timespec creation{};
+    timespec statusChange{};
     uint64_t device = 0;
     uint64_t inode = 0;
     uint64_t links = 0;

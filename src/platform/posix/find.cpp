@@ -76,6 +76,8 @@ void fillFindData(const FileStatus& status, const std::string& name, WIN32_FIND_
     data->posixLinks = static_cast<uint32_t>(status.links);
     data->posixDevice = status.device;
     data->posixInode = status.inode;
+    data->posixStatusChange = static_cast<uint64_t>(status.statusChange.tv_sec) * 1000000000u +
+                              static_cast<uint64_t>(status.statusChange.tv_nsec);
 }
 
 // The next entry of the listing into `data`; entries that vanish between

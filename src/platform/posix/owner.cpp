@@ -17,8 +17,7 @@ namespace platform {
 // Changing the owner clears set-user-ID and set-group-ID bits, even for
 // root, so a copy made in the other order keeps them: they are put back.
 BOOL copyOwner(const char* source, const char* target) {
-    static const bool root = geteuid() == 0;
-    if (!root) return TRUE;
+    if (!carriesOwners()) return TRUE;
     if (source == nullptr || target == nullptr) return posix::failWithCode(ERROR_INVALID_PARAMETER);
     posix::NameAt from, to;
     posix::FileStatus fromStatus, toStatus;
@@ -40,8 +39,7 @@ BOOL copyOwner(const char* source, const char* target) {
 // handle created is given the owner without a look at it: which group it got
 // depends on its folder, and the change costs no more than the look.
 BOOL copyOwnerOfOpen(HANDLE source, HANDLE target) {
-    static const bool root = geteuid() == 0;
-    if (!root) return TRUE;
+    if (!carriesOwners()) return TRUE;
     posix::FileHandle* from = posix::fileHandle(source);
     posix::FileHandle* to = posix::fileHandle(target);
     if (from == nullptr || to == nullptr || to->fd < 0)
@@ -54,6 +52,11 @@ BOOL copyOwnerOfOpen(HANDLE source, HANDLE target) {
     }
     to->seenCurrent = false;
     return fchown(to->fd, read.owner, read.group) == 0 ? TRUE : posix::failWithErrno(errno);
+}
+
+bool carriesOwners() {
+    static const bool root = geteuid() == 0;
+    return root;
 }
 
 }  // namespace platform

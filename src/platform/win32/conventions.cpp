@@ -5,6 +5,7 @@
 #include "platform/conventions.h"
 #include "platform/copy_offload.h"
 #include "platform/entry_details.h"
+#include "platform/extended_attributes.h"
 #include "platform/owner_copy.h"
 #include "platform/panel_terminal.h"
 #include "platform/real_path.h"
@@ -81,6 +82,7 @@ bool standardErrorIsTerminal() { return false; }
 // Files keep the owner Windows gives them.
 BOOL copyOwner(const char*, const char*) { return TRUE; }
 BOOL copyOwnerOfOpen(HANDLE, HANDLE) { return TRUE; }
+bool carriesOwners() { return false; }
 
 bool resolvePath(const char* path, std::string& resolved) {
     char full[MAX_PATH];
@@ -100,5 +102,10 @@ BOOL copyFileRange(HANDLE, HANDLE, DWORD, DWORD* copied) {
 EntryDetails detailsOf(const WIN32_FIND_DATAA&) {
     return EntryDetails{};
 }
+
+// ACLs and alternate data streams are not carried on Windows.
+AttributeOutcome copyExtendedAttributes(HANDLE, HANDLE) { return {}; }
+
+uint64_t statusChangeTimeOf(const WIN32_FIND_DATAA&) { return 0; }
 
 }  // namespace platform

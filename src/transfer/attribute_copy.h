@@ -1,0 +1,16 @@
+// Carrying extended attributes and ACLs to a copy, with the run's one report
+// per reason when a target refuses some.
+#pragma once
+
+#include "platform/windows_api.h"
+
+// Gives the open copy `to` the extended attributes of the open `from`. A
+// refusal never fails the copy of the data: it is counted, and its reason is
+// told in the log the first time a run meets it. True when the copy's
+// attributes changed.
+bool carryExtendedAttributes(HANDLE from, HANDLE to, const char* source, const char* target);
+
+// The same between two existing files or folders found by name, neither
+// followed if it is a link: a folder just made, an up-to-date file whose
+// status changed.
+bool carryExtendedAttributesByName(const char* source, const char* target);
