@@ -76,17 +76,30 @@ void appendBusyFiles(TextBuffer& text, int& lines) {
     }
 }
 
+// A line for work left undone that is on neither list; false when there is
+// none to show.
+bool appendUndone(TextBuffer& text, const std::string& what) {
+    if (what.empty()) return false;
+    text.append("KAZ - ");
+    text.append(what.c_str());
+    text.append("\r\n");
+    return true;
+}
+
+std::string countedText(const char* what, int32_t count) {
+    return count > 0 ? what + std::to_string(count) : std::string();
+}
+
 }  // namespace
 
 void buildClosingMessage(TextBuffer& text) {
-    std::string limit = deleteLimitReport();
-    if (!limit.empty()) {
-        text.append("KAZ - ");
-        text.append(limit.c_str());
-        text.append("\r\n");
-    }
+    bool undone = appendUndone(text, deleteLimitReport());
+    undone |= appendUndone(
+        text, countedText("Extended attributes not carried: entries ", runState.attributesNotCarried));
+    undone |= appendUndone(
+        text, countedText("Copied, not verified: files ", runState.copiedNotVerified));
     if (runState.exceptionList.count == 0 && runState.busyList.count == 0) {
-        if (limit.empty()) text.append("KAZ completed without error");
+        if (!undone) text.append("KAZ completed without error");
         return;
     }
     int lines = 0;

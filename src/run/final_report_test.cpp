@@ -56,6 +56,14 @@ TEST_F(FinalReportTest, DeleteLimitIsToldAndTheRunIsNotWithoutError) {
         << text;
 }
 
+TEST_F(FinalReportTest, WorkLeftUndoneOutsideTheListsIsNotWithoutError) {
+    runState.attributesNotCarried = 4;
+    runState.copiedNotVerified = 2;
+    EXPECT_EQ(report(),
+              "KAZ - Extended attributes not carried: entries 4\r\n"
+              "KAZ - Copied, not verified: files 2\r\n");
+}
+
 TEST_F(FinalReportTest, EightExceptionsFitNineDoNot) {
     exceptions(8);
     std::string eight = report();
