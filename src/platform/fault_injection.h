@@ -28,6 +28,7 @@ enum class Call {
     GetFileInformationByHandle,
     SetFileTime,
     CopyFileRange,
+    CreateHardLink,
 };
 
 inline constexpr int kForever = -1;
