@@ -109,8 +109,8 @@ const FileIdentity* FolderLinks::find(uint32_t nameOffset) const {
 }
 
 void forgetLinkGroups() {
-    groups.clear();
-    targetOwners.clear();
+    groups = {};
+    targetOwners = {};
     singleOwners = 0;
 }
 

@@ -269,5 +269,6 @@ int synchronizeFolder(const char* sourcePattern, const char* targetPattern, int3
     showPatterns(sourcePattern, targetPattern);
     // The walk starts at the bottom of the entry table; deeper levels above it.
     if (baseIndex == 0 && !runState.trialRun) carryRootTime(source, target);
+    if (baseIndex == 0) forgetLinkGroups();
     return 0;
 }

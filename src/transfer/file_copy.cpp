@@ -202,17 +202,13 @@ HANDLE createNew(const char* name, DWORD attributes) {
                        nullptr);
 }
 
-bool oldCopyInUse(const CopyJob& job) {
-    return targetInUse(job.target);
-}
-
 void reportOldCopyInUse(const CopyJob& job) {
     reportCopyFailure("Sharing violation on old file", ERROR_SHARING_VIOLATION, 0, job.source,
                       job.target);
 }
 
 bool createReplacement(CopyJob& job) {
-    if (oldCopyInUse(job)) {
+    if (targetInUse(job.target)) {
         reportOldCopyInUse(job);
         return false;
     }

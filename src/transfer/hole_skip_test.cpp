@@ -47,7 +47,7 @@ TEST_F(HoleCopyTest, HolesStayHolesAndEveryByteIsEqual) {
     EXPECT_LE(to.st_blocks, from.st_blocks + from.st_blocks / 20);
     EXPECT_EQ(readFile(target("sparse")), readFile(source("sparse")));
     // The file's bytes count, holes included, as they do in a trial run.
-    EXPECT_EQ(runState.bytesCopied, 64.0 * kMiB);
+    EXPECT_EQ(runState.bytesCopied, 64.0 * 1024 * 1024);
     EXPECT_EQ(runState.totalFilesCopied, 1);
 }
 
@@ -65,7 +65,7 @@ TEST_F(HoleCopyTest, ATrialRunCountsWhatTheCopyWould) {
     runState.trialRun = true;
     copyFile(source("sparse").c_str(), target("sparse").c_str());
     EXPECT_FALSE(fileExists(target("sparse")));
-    EXPECT_EQ(runState.bytesCopied, 32.0 * kMiB);
+    EXPECT_EQ(runState.bytesCopied, 32.0 * 1024 * 1024);
 }
 
 }  // namespace
