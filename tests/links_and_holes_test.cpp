@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,6 +187,27 @@ TEST_F(LinksAndHolesTest, AFailedFirstCopyIsNeverLinkedTo) {
     EXPECT_EQ(inodeAt("one/b"), inodeAt("one/a"));
     EXPECT_EQ(inodeAt("one/c"), inodeAt("one/a"));
     EXPECT_EQ(rsyncDifferences(source, target), "");
+}
+
+// A lock is the file's, whichever name it was taken through: every name is
+// busy, none is copied or linked to a missing copy, and the recopy list has
+// them all.
+TEST_F(LinksAndHolesTest, ABusyGroupIsLeftForTheRecopyListWhole) {
+    buildGroup();
+    int fd = open(src("one/b").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    RunResult run = mirror({"-busyWaitTime=0"});
+    close(fd);
+    EXPECT_EQ(run.exitCode, kRunIncomplete) << run.err;
+    const std::string text = log();
+    for (const char* name : {"one/a", "one/b", "two/c"}) {
+        EXPECT_FALSE(std::filesystem::exists(tgt(name))) << name;
+        EXPECT_NE(text.find("COPY " + src(name) + " " + tgt(name) + "\r\n"), std::string::npos)
+            << text;
+    }
+    EXPECT_EQ(text.find(": Hard link "), std::string::npos) << text;
+    EXPECT_EQ(readFile(tgt("one/single")), "one name\n");
 }
 
 long diskUse(const std::string& path) {
