@@ -66,7 +66,8 @@ bool stillIs(const char* path, const FileIdentity& expected, WIN32_FIND_DATAA& f
 bool mayLink(const Group& group, const FileIdentity& source, const char* sourcePath) {
     if (runState.trialRun) return true;
     WIN32_FIND_DATAA found;
-    return stillIs(sourcePath, source, found) && stillIs(group.targetPath.c_str(), group.target, found);
+    return stillIs(sourcePath, source, found) &&
+           stillIs(group.targetPath.c_str(), group.target, found);
 }
 
 bool sameVersion(const WIN32_FIND_DATAA& a, const WIN32_FIND_DATAA& b) {
@@ -75,9 +76,10 @@ bool sameVersion(const WIN32_FIND_DATAA& a, const WIN32_FIND_DATAA& b) {
            a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
 }
 
-// A group begins with a copy that is complete and in place: the copy of a
-// busy, failed or meanwhile changed source is no file to link to, and the
-// group's next name is copied in its turn.
+// A group begins with a copy that is complete and in place, of the file
+// the listing found: the copy of a busy, failed, meanwhile changed or
+// replaced source is no file to link to, and the group's next name is
+// copied in its turn.
 void startGroupWithCopy(const FileIdentity& source, const char* sourcePath,
                         const char* targetPath) {
     if (runState.trialRun) {
@@ -85,7 +87,7 @@ void startGroupWithCopy(const FileIdentity& source, const char* sourcePath,
         return;
     }
     WIN32_FIND_DATAA from, copy;
-    if (!platform::lookUpName(sourcePath, &from) || !platform::lookUpName(targetPath, &copy) ||
+    if (!stillIs(sourcePath, source, from) || !platform::lookUpName(targetPath, &copy) ||
         !isPlainFile(copy) || !sameVersion(from, copy))
         return;
     groups.try_emplace(source, Group{targetPath, identityOf(platform::detailsOf(copy))});
