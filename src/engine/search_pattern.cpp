@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/exclude_filters.h"
+#include "engine/link_groups.h"
 #include "platform/anchors.h"
 #include "platform/conventions.h"
 #include "platform/entry_details.h"
@@ -125,13 +126,15 @@ HANDLE listFolder(SearchPattern& folder, WIN32_FIND_DATAA& entry) {
 }
 
 DWORD storeSourceListing(HANDLE find, WIN32_FIND_DATAA& entry, SearchPattern& source,
-                         int32_t& top) {
+                         int32_t& top, FolderLinks* links) {
     const int32_t base = top;
     do {
         if (isListingEntry(entry) && !isRunLog(source.prefix(), entry.cFileName) &&
             !isExcluded(source.prefix(), entry)) {
             if (!isFolder(entry)) ++runState.totalFilesConsidered;
-            storeEntry(top++, entry, base);
+            storeEntry(top, entry, base);
+            if (links != nullptr) links->note(entryAt(top).nameOffset, entry);
+            ++top;
         }
     } while (FindNextFileA(find, &entry));
     DWORD code = GetLastError();

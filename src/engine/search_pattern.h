@@ -93,11 +93,13 @@ int32_t visitFilesGatherFolders(int32_t base, int32_t top, Visit visit) {
 // says ERROR_BAD_PATHNAME).
 HANDLE listFolder(SearchPattern& folder, WIN32_FIND_DATAA& entry);
 
+class FolderLinks;
 // Stores the entries of an open source listing that the filters let
-// through, from `top` upward, counting the files; closes the listing and
-// returns the code it ended with (ERROR_NO_MORE_FILES when complete).
+// through, from `top` upward, counting the files, and notes in `links` the
+// files that have other names; closes the listing and returns the code it
+// ended with (ERROR_NO_MORE_FILES when complete).
 DWORD storeSourceListing(HANDLE find, WIN32_FIND_DATAA& entry, SearchPattern& source,
-                         int32_t& top);
+                         int32_t& top, FolderLinks* links = nullptr);
 
 // Shows what the walk works on and refreshes the progress display.
 void showPatterns(const char* sourcePattern, const char* targetPattern);

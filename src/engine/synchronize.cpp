@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/delete_tree.h"
+#include "engine/link_groups.h"
 #include "engine/metadata_update.h"
 #include "engine/search_pattern.h"
 #include "platform/conventions.h"
@@ -73,7 +74,8 @@ bool sourceRootGone() {
 // folder could not be listed to its end, so that its target is left alone:
 // a folder that vanished, became a link or cannot be read is not empty, and
 // its target copy must survive. Only the root stops the run.
-bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) {
+bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top,
+                FolderLinks& links) {
     const bool root = top == 0;
     if (root) runState.sourceRootPattern = source.pattern();
     waitFor(runState.delayOpen);
@@ -91,7 +93,7 @@ bool listSource(SearchPattern& source, const char* targetPattern, int32_t& top) 
         reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
         return false;
     }
-    DWORD code = storeSourceListing(find, entry, source, top);
+    DWORD code = storeSourceListing(find, entry, source, top, &links);
     if (code == ERROR_NO_MORE_FILES) return true;
     // A listing cut short would make the rest look deleted in the source.
     reportError("Error listing source folder", code, 0, source.pattern(), targetPattern);
@@ -120,7 +122,8 @@ void removeLeftover(const char* path) {
 // it. A changed file stays until its new copy is complete and takes its
 // place, so that a copy that fails leaves the last good one.
 void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources,
-                        SearchPattern& sourcePath, SearchPattern& targetPath) {
+                        SearchPattern& sourcePath, SearchPattern& targetPath,
+                        const FolderLinks& links) {
     int32_t found = sources.find(target.cFileName);
     if (found >= 0) {
         SourceEntry& source = entryAt(found);
@@ -129,7 +132,9 @@ void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources
             return;
         }
         if (!isFolder(source) && !isFolder(target)) {
-            if (!upToDate(source, target)) return;
+            if (!upToDate(source, target) ||
+                !linkedAsSource(links.find(source.nameOffset), targetPath, target))
+                return;
             ++runState.virtualFilesProcessed;
             addBytes(runState.virtualBytesCopied, source.sizeHigh, source.sizeLow);
             source.marks |= kEntryDone;
@@ -169,7 +174,8 @@ bool makeMissingFolder(SearchPattern& source, SearchPattern& target) {
 // when it is missing; false when nothing may be copied into it. Below the
 // root a folder that cannot be listed (a link took its place, its path grew
 // too long, it cannot be read) is reported and left alone.
-bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
+bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top,
+                   const FolderLinks& links) {
     waitFor(runState.delayOpen);
     WIN32_FIND_DATAA entry;
     HANDLE find = listFolder(target, entry);
@@ -188,7 +194,7 @@ bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
     NameIndex sources(base, top);
     do {
         if (isListingEntry(entry) && !isRunLog(target.prefix(), entry.cFileName))
-            compareTargetEntry(entry, sources, source, target);
+            compareTargetEntry(entry, sources, source, target, links);
     } while (FindNextFileA(find, &entry));
     FindClose(find);
     return true;
@@ -197,9 +203,14 @@ bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
 // Copies what the target lacks and gathers this level's folders at the
 // front of the list; returns the end of the folders.
 int32_t copyMissingFiles(SearchPattern& source, SearchPattern& target, int32_t base,
-                         int32_t top) {
+                         int32_t top, const FolderLinks& links) {
     return visitFilesGatherFolders(base, top, [&](const char* name) {
-        copyFile(source.withName(name), target.withName(name));
+        const auto nameOffset = static_cast<uint32_t>(name - runState.entryNames);
+        if (const FileIdentity* identity = links.find(nameOffset)) {
+            copyLinkedFile(*identity, source.withName(name), target.withName(name));
+        } else {
+            copyFile(source.withName(name), target.withName(name));
+        }
     });
 }
 
@@ -253,16 +264,19 @@ int synchronizeFolder(const char* sourcePattern, const char* targetPattern, int3
     SearchPattern source(sourcePattern, kSourceCheckLine);
     SearchPattern target(targetPattern, kTargetCheckLine);
     int32_t top = baseIndex;
-    if (!listSource(source, targetPattern, top)) return 0;
+    if (baseIndex == 0) forgetLinkGroups();
+    FolderLinks links;
+    if (!listSource(source, targetPattern, top, links)) return 0;
     refreshProgress();
     showPatterns("", targetPattern);
-    if (!compareTarget(source, target, baseIndex, top)) return 0;
+    if (!compareTarget(source, target, baseIndex, top, links)) return 0;
     showPatterns(sourcePattern, targetPattern);
-    int32_t folderEnd = copyMissingFiles(source, target, baseIndex, top);
+    int32_t folderEnd = copyMissingFiles(source, target, baseIndex, top, links);
     showPatterns(sourcePattern, targetPattern);
     for (int32_t i = baseIndex; i < folderEnd; ++i) synchronizeSubfolder(source, target, i, folderEnd);
     showPatterns(sourcePattern, targetPattern);
     // The walk starts at the bottom of the entry table; deeper levels above it.
     if (baseIndex == 0 && !runState.trialRun) carryRootTime(source, target);
+    if (baseIndex == 0) forgetLinkGroups();
     return 0;
 }

@@ -29,6 +29,7 @@ enum class Call {
     SetFileTime,
     CopyFileRange,
     SetExtendedAttribute,
+    CreateHardLink,
 };
 
 inline constexpr int kForever = -1;

@@ -212,6 +212,9 @@ BOOL MoveFileA(LPCSTR from, LPCSTR to);
 // Only MOVEFILE_REPLACE_EXISTING is known: the move then takes the place of
 // whatever file or link has the new name, in one step.
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+// Gives the file `existingName` names (a link itself, never what it leads
+// to) a second name.
+BOOL CreateHardLinkA(LPCSTR newName, LPCSTR existingName, LPVOID security);
 BOOL CreateDirectoryA(LPCSTR name, LPVOID security);
 BOOL RemoveDirectoryA(LPCSTR name);
 

@@ -20,6 +20,7 @@
 #include "transfer/file_lookup.h"
 #include "transfer/file_verify.h"
 #include "transfer/folder_maker.h"
+#include "transfer/hole_skip.h"
 
 namespace {
 
@@ -202,25 +203,13 @@ HANDLE createNew(const char* name, DWORD attributes) {
                        nullptr);
 }
 
-// Another program that holds the old copy open without sharing it keeps
-// it: a restore never pulls a file away from under its user.
-bool oldCopyInUse(const CopyJob& job) {
-    HANDLE old = CreateFileA(job.target, 0, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL | kTargetItself, nullptr);
-    if (old != INVALID_HANDLE_VALUE) {
-        CloseHandle(old);
-        return false;
-    }
-    return GetLastError() == ERROR_SHARING_VIOLATION;
-}
-
 void reportOldCopyInUse(const CopyJob& job) {
     reportCopyFailure("Sharing violation on old file", ERROR_SHARING_VIOLATION, 0, job.source,
                       job.target);
 }
 
 bool createReplacement(CopyJob& job) {
-    if (oldCopyInUse(job)) {
+    if (targetInUse(job.target)) {
         reportOldCopyInUse(job);
         return false;
     }
@@ -360,19 +349,31 @@ DWORD blockWanted(uint64_t size, uint64_t copied) {
     return size - copied < kBlockSize ? static_cast<DWORD>(size - copied) : kBlockSize;
 }
 
-// Moves the contents block by block, counting the bytes as they go.
-// Blocks go through the kernel's copy offload while it serves this pair;
-// from its first refusal on, plain reads and writes carry on, and they also
-// finish (or fail on) the block it left.
+void countCopiedBytes(uint64_t count) {
+    const auto high = static_cast<DWORD>(count >> 32), low = static_cast<DWORD>(count);
+    addBytes(runState.bytesCopied, high, low);
+    addBytes(runState.virtualBytesCopied, high, low);
+}
+
+// Moves the contents block by block, counting the bytes as they go (a
+// hole's bytes too: the target holds them as the source does). Blocks go
+// through the kernel's copy offload while it serves this pair; from its
+// first refusal on, plain reads and writes carry on, and they also finish
+// (or fail on) the block it left.
 CopyFailure transferContents(CopyJob& job) {
     char* buffer = runState.transferBuffer1;
     const uint64_t size = fileSize(job.info);
+    HoleSkip holes(job.from, job.to);
     bool offload = true;
     for (;;) {
         // Cancel is checked here only, where the copy can tidy up.
         if (checkCancel()) return {CopyFailure::Kind::Cancel, 0};
+        const uint64_t beforeHole = job.copiedTotal;
+        if (!holes.passHole(job.copiedTotal)) return {CopyFailure::Kind::Reading, GetLastError()};
+        countCopiedBytes(job.copiedTotal - beforeHole);
+        if (job.copiedTotal != beforeHole && job.copiedTotal == size) break;
         waitFor(runState.delaySource);
-        const DWORD wanted = blockWanted(size, job.copiedTotal);
+        const DWORD wanted = holes.cut(job.copiedTotal, blockWanted(size, job.copiedTotal));
         DWORD count = 0;
         const bool triedOffload = offload;
         if (offload) {
@@ -395,11 +396,11 @@ CopyFailure transferContents(CopyJob& job) {
         }
         if (count == 0) break;
         job.copiedTotal += count;
-        addBytes(runState.bytesCopied, 0, count);
-        addBytes(runState.virtualBytesCopied, 0, count);
+        countCopiedBytes(count);
         refreshProgressDisplay();
         if (count < wanted || job.copiedTotal == size) break;
     }
+    if (!holes.finish(job.copiedTotal)) return {CopyFailure::Kind::Writing, GetLastError()};
     return {};
 }
 
@@ -574,6 +575,18 @@ std::string replacementNameFor(const char* target, unsigned attempt) {
 
 bool isReplacementName(const char* name) {
     return std::strncmp(name, kReplacementPrefix, sizeof kReplacementPrefix - 1) == 0;
+}
+
+// Another program that holds the old copy open without sharing it keeps
+// it: a restore never pulls a file away from under its user.
+bool targetInUse(const char* target) {
+    HANDLE old = CreateFileA(target, 0, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | kTargetItself, nullptr);
+    if (old != INVALID_HANDLE_VALUE) {
+        CloseHandle(old);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 bool isBusyError(DWORD code) {

@@ -12,6 +12,9 @@ void reportError(const char* message, DWORD code, int32_t messageIndex, const ch
                  const char* target);
 // The copy-list line of a file copied or verified.
 void writeCopyListLine(const char* source, const char* target);
+// Whether another program holds the target file open without sharing it,
+// which keeps it from being replaced.
+bool targetInUse(const char* target);
 // The open errors that mean "in use elsewhere, try again later".
 bool isBusyError(DWORD code);
 

@@ -28,6 +28,7 @@ void fillFromStatx(const struct statx& info, FileStatus& status) {
     status.device = (static_cast<uint64_t>(info.stx_dev_major) << 32) | info.stx_dev_minor;
     status.inode = info.stx_ino;
     status.links = info.stx_nlink;
+    status.blocks = info.stx_blocks;
     status.owner = info.stx_uid;
     status.group = info.stx_gid;
 }
@@ -42,6 +43,7 @@ void fillFromStat(const struct stat& info, FileStatus& status) {
     status.device = info.st_dev;
     status.inode = info.st_ino;
     status.links = info.st_nlink;
+    status.blocks = static_cast<uint64_t>(info.st_blocks);
     status.owner = info.st_uid;
     status.group = info.st_gid;
 }

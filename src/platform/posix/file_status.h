@@ -22,6 +22,7 @@ struct FileStatus {
     uint64_t device = 0;
     uint64_t inode = 0;
     uint64_t links = 0;
+    uint64_t blocks = 0;  // allocated, in 512-byte units
     uid_t owner = 0;
     gid_t group = 0;
 };

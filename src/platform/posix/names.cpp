@@ -78,6 +78,22 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     });
 }
 
+// Both names are found as a rename finds them; linkat without
+// AT_SYMLINK_FOLLOW never follows the existing name.
+BOOL CreateHardLinkA(LPCSTR newName, LPCSTR existingName, LPVOID) {
+    if (Injection fault = injectedFault(Call::CreateHardLink, existingName, newName);
+        fault.fails())
+        return failWithCode(fault.code);
+    if (newName == nullptr || existingName == nullptr)
+        return failWithCode(ERROR_INVALID_PARAMETER);
+    NameAt existing, made;
+    if (!locate(existingName, existing)) return failAt(existing, errno, existingName);
+    if (!locateBeside(existing, existingName, newName, made)) return failAt(made, errno, newName);
+    if (linkat(existing.folder, existing.c_name(), made.folder, made.c_name(), 0) == 0)
+        return TRUE;
+    return failRename(errno, existing, existingName);
+}
+
 // Only a folder can be missing on the way to a new folder.
 BOOL CreateDirectoryA(LPCSTR name, LPVOID) {
     if (Injection fault = injectedFault(Call::CreateDirectory, name); fault.fails())

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/anchors.h"
 #include "platform/owner_copy.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/windows_api.h"
@@ -155,6 +156,56 @@ TEST(CopyOwner, OfOpenFilesGivesANewCopyTheSourceOwnerWhateverItsFolderGaveIt) {
         EXPECT_EQ(status.st_gid, each.group);
         EXPECT_EQ(status.st_mode & 07777, 0600u);
     }
+}
+
+}  // namespace
+}  // namespace posix
+
+namespace posix {
+namespace {
+
+ino_t inodeOf(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+TEST(CreateHardLink, GivesTheFileASecondNameAndNeverReplacesOne) {
+    ScratchFolder scratch;
+    std::string file = scratch.file("file", "data");
+    std::string other = scratch.file("other", "kept");
+    EXPECT_TRUE(CreateHardLinkA(scratch.path("second").c_str(), file.c_str(), nullptr));
+    EXPECT_EQ(inodeOf(scratch.path("second")), inodeOf(file));
+
+    EXPECT_EQ(failureOf(CreateHardLinkA(other.c_str(), file.c_str(), nullptr)),
+              ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(ScratchFolder::contentOf(other), "kept");
+    EXPECT_EQ(failureOf(CreateHardLinkA(scratch.path("third").c_str(),
+                                        scratch.path("absent").c_str(), nullptr)),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(failureOf(CreateHardLinkA(scratch.path("gone/third").c_str(), file.c_str(),
+                                        nullptr)),
+              ERROR_PATH_NOT_FOUND);
+}
+
+// Below an anchor a link on the way is refused, and a link as the existing
+// name is linked itself, never what it leads to.
+TEST(CreateHardLink, FollowsNoLinkBelowAnAnchor) {
+    ScratchFolder scratch;
+    scratch.folder("root");
+    scratch.folder("outside");
+    std::string secret = scratch.file("outside/secret", "outside");
+    scratch.link("root/way", "../outside");
+    std::string pointer = scratch.link("root/pointer", "../outside/secret");
+    platform::FolderAnchor anchor(scratch.path("root").c_str());
+
+    EXPECT_FALSE(CreateHardLinkA(scratch.path("root/copy").c_str(),
+                                 scratch.path("root/way/secret").c_str(), nullptr));
+    EXPECT_FALSE(CreateHardLinkA(scratch.path("root/way/made").c_str(), pointer.c_str(), nullptr));
+    EXPECT_FALSE(exists(scratch.path("outside/made")));
+
+    ASSERT_TRUE(CreateHardLinkA(scratch.path("root/same").c_str(), pointer.c_str(), nullptr));
+    EXPECT_EQ(inodeOf(scratch.path("root/same")), inodeOf(pointer));
+    EXPECT_NE(inodeOf(scratch.path("root/same")), inodeOf(secret));
 }
 
 }  // namespace
