@@ -270,10 +270,6 @@ void reportWriteFailure(const char* source, const char* target, DWORD code) {
     writeLogEntry("COPY ", source, target);
 }
 
-uint64_t fileSize(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-}
-
 bool sameVersion(const BY_HANDLE_FILE_INFORMATION& before,
                  const BY_HANDLE_FILE_INFORMATION& after) {
     return before.dwFileAttributes != 0 && after.dwFileAttributes != 0 &&

@@ -93,10 +93,6 @@ int countEqualPair(const char* source, const char* target) {
     return 1;
 }
 
-uint64_t sizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-}
-
 // Compares block by block the size both files had when they were opened,
 // each read asking for no more than is left, so that no read is spent on
 // finding the end: 1 when equal or the source could not be read, 0 for any
@@ -104,7 +100,7 @@ uint64_t sizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
 int compareContents(ComparedPair& pair, const char* source, const char* target) {
     char* sourceBlock = runState.transferBuffer1;
     char* targetBlock = runState.transferBuffer2;
-    for (uint64_t left = sizeOf(pair.sourceInfo); left > 0;) {
+    for (uint64_t left = fileSize(pair.sourceInfo); left > 0;) {
         const DWORD wanted = left < kBlockSize ? static_cast<DWORD>(left) : kBlockSize;
         if (checkCancel()) {
             pair.restoreTimesAndClose();

@@ -34,21 +34,6 @@ bool isFolderEntry(int folderFd, const dirent* entry) {
            S_ISDIR(status.st_mode);
 }
 
-// A look-up of an inode the kernel holds takes a microsecond or so; one that
-// must first build it from the disk's inode table takes several, even where
-// that table is already read (ext4 reads it ahead), and one that waits for the
-// disk, hundreds. Where a sample of a folder's entries was held, the rest
-// most likely is too, and looking it up ahead of the walk would only take a
-// processor from it: on a warm cache the read-ahead costs little more than
-// the folder's listing. Looks `name` up and tells whether that was fast.
-bool lookUpIsCached(int folderFd, const char* name) {
-    constexpr auto kCachedLookUp = std::chrono::microseconds(2);
-    auto start = std::chrono::steady_clock::now();
-    struct statx info;
-    statx(folderFd, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info);
-    return std::chrono::steady_clock::now() - start < kCachedLookUp;
-}
-
 bool isDots(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -57,8 +42,9 @@ bool isDots(const char* name) {
 
 namespace platform {
 
-TreePrefetch::TreePrefetch(std::string root, uint64_t lead)
-    : lead_(lead), pending_{std::move(root)} {
+TreePrefetch::TreePrefetch(std::string root, uint64_t lead,
+                           std::chrono::nanoseconds cachedLookUp)
+    : lead_(lead), cachedLookUp_(cachedLookUp), pending_{std::move(root)} {
     try {
         for (int i = 0; i < kReaders; ++i) readers_.emplace_back([this] { readFolders(); });
     } catch (...) {
@@ -127,12 +113,33 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
         if (stop_) break;
         if (isDots(entry->d_name)) continue;
         keepPace();
-        if (!cached || index++ % kSampleStride == 0)
-            cached = cached && lookUpIsCached(fd, entry->d_name);
+        if (!cached)
+            lookUp(fd, entry->d_name);
+        else if (index++ % kSampleStride == 0)
+            cached = lookUpIsCached(fd, entry->d_name);
         if (isFolderEntry(fd, entry)) children.push_back(prefix + entry->d_name);
     }
     closedir(listing);
     return children;
+}
+
+void TreePrefetch::lookUp(int folderFd, const char* name) {
+    struct statx info;
+    statx(folderFd, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info);
+    lookedUp_.fetch_add(1, std::memory_order_relaxed);
+}
+
+// A look-up of an inode the kernel holds takes a microsecond or so; one that
+// must first build it from the disk's inode table takes several, even where
+// that table is already read (ext4 reads it ahead), and one that waits for the
+// disk, hundreds. Where a sample of a folder's entries was held, the rest
+// most likely is too, and looking it up ahead of the walk would only take a
+// processor from it: on a warm cache the read-ahead costs little more than
+// the folder's listing. Looks `name` up and tells whether that was fast.
+bool TreePrefetch::lookUpIsCached(int folderFd, const char* name) {
+    auto start = std::chrono::steady_clock::now();
+    lookUp(folderFd, name);
+    return std::chrono::steady_clock::now() - start < cachedLookUp_;
 }
 
 void TreePrefetch::keepPace() {

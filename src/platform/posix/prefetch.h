@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -28,7 +29,11 @@ public:
     // when the walk gets there.
     static constexpr uint64_t kDefaultLead = 100000;
 
-    explicit TreePrefetch(std::string root, uint64_t lead = kDefaultLead);
+    // A look-up faster than this finds the inode cached (see prefetch.cpp).
+    static constexpr std::chrono::nanoseconds kCachedLookUp{2000};
+
+    explicit TreePrefetch(std::string root, uint64_t lead = kDefaultLead,
+                          std::chrono::nanoseconds cachedLookUp = kCachedLookUp);
     ~TreePrefetch();
     TreePrefetch(const TreePrefetch&) = delete;
     TreePrefetch& operator=(const TreePrefetch&) = delete;
@@ -38,6 +43,7 @@ public:
     uint64_t foldersRead() const { return foldersRead_.load(); }
     // Entries taken so far, the one held back for the walk among them.
     uint64_t entriesTaken() const { return read_.load(); }
+    uint64_t entriesLookedUp() const { return lookedUp_.load(); }
 
 private:
     void readFolders();
@@ -45,9 +51,13 @@ private:
     bool takeFolder(std::string& folder);
     std::vector<std::string> readFolder(const std::string& folder);
     void keepPace();
+    void lookUp(int folderFd, const char* name);
+    bool lookUpIsCached(int folderFd, const char* name);
 
     static constexpr int kReaders = 4;
     const uint64_t lead_;
+    const std::chrono::nanoseconds cachedLookUp_;
+    std::atomic<uint64_t> lookedUp_{0};
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> read_{0};
     std::atomic<uint64_t> foldersRead_{0};

@@ -36,6 +36,22 @@ TEST(TreePrefetch, ReadsEveryFolderOfTheTreeButNoneOutsideIt) {
     EXPECT_EQ(prefetch.foldersRead(), 6u);  // tree and its five folders
 }
 
+// Where samples find the cache warm only they are looked up; after a slow
+// one, every entry of the folder is.
+TEST(TreePrefetch, LooksUpEveryEntryOnlyWhereTheSamplesWereSlow) {
+    ScratchFolder scratch;
+    scratch.folder("tree");
+    for (int i = 0; i < 20; ++i) scratch.file("tree/f" + std::to_string(i), "x");
+
+    TreePrefetch warm(scratch.path("tree"), kNoLimit, std::chrono::hours(1));
+    warm.waitUntilDone();
+    EXPECT_EQ(warm.entriesLookedUp(), 3u);  // entries 0, 8 and 16
+
+    TreePrefetch cold(scratch.path("tree"), kNoLimit, std::chrono::nanoseconds(0));
+    cold.waitUntilDone();
+    EXPECT_EQ(cold.entriesLookedUp(), 20u);
+}
+
 TEST(TreePrefetch, PassesOverWhatItCannotRead) {
     ScratchFolder scratch;
     scratch.folder("tree");
