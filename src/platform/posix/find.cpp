@@ -3,9 +3,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <new>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/entry_details.h"
 #include "platform/name_lookup.h"
@@ -15,6 +17,7 @@
 #include "platform/posix/file_status.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/handle.h"
+#include "platform/posix/listing_store.h"
 #include "platform/posix/prefetch.h"
 #include "platform/windows_api.h"
 
@@ -29,7 +32,10 @@ struct FindHandle : Handle {
     ~FindHandle() override {
         if (folder != nullptr) closedir(folder);
     }
-    DIR* folder;  // null for a single-name look-up
+    DIR* folder;  // null for a single-name look-up, and for a listing read ahead
+    std::vector<ListedEntry> readAhead;
+    size_t nextReadAhead = 0;
+    std::shared_ptr<ReadAheadShare> share;  // where the walk's progress is counted
     std::string pattern;
 };
 
@@ -80,17 +86,28 @@ void fillFindData(const FileStatus& status, const std::string& name, WIN32_FIND_
                               static_cast<uint64_t>(status.statusChange.tv_nsec);
 }
 
+void countEntry(const FindHandle& find) {
+    if (find.share) find.share->entriesWalked.fetch_add(1, std::memory_order_relaxed);
+}
+
 // The next entry of the listing into `data`; entries that vanish between
 // reading the folder and looking at them are passed over.
-BOOL nextEntry(DIR* folder, WIN32_FIND_DATAA* data) {
+BOOL nextEntry(FindHandle& find, WIN32_FIND_DATAA* data) {
+    if (find.folder == nullptr) {
+        if (find.nextReadAhead == find.readAhead.size()) return failWithCode(ERROR_NO_MORE_FILES);
+        const ListedEntry& entry = find.readAhead[find.nextReadAhead++];
+        countEntry(find);
+        fillFindData(entry.status, entry.name, data);
+        return TRUE;
+    }
     for (;;) {
         errno = 0;
-        const dirent* entry = readdir(folder);
+        const dirent* entry = readdir(find.folder);
         if (entry == nullptr)
             return errno == 0 ? failWithCode(ERROR_NO_MORE_FILES) : failWithErrno(errno);
         FileStatus status;
-        entriesListed.fetch_add(1, std::memory_order_relaxed);
-        if (statusInFolder(dirfd(folder), entry->d_name, status)) {
+        countEntry(find);
+        if (statusInFolder(dirfd(find.folder), entry->d_name, status)) {
             fillFindData(status, entry->d_name, data);
             return TRUE;
         }
@@ -98,22 +115,45 @@ BOOL nextEntry(DIR* folder, WIN32_FIND_DATAA* data) {
     }
 }
 
-HANDLE startListing(const std::string& folderPath, const char* pattern, WIN32_FIND_DATAA* data) {
+// The listing the read-ahead kept of the folder open as `fd`, if it is still
+// that folder's; false leaves the folder to be read.
+bool takeReadAhead(FindHandle& find, const std::string& folderPath, int fd) {
+    if (!find.share) return false;
+    FolderStamp stamp;
+    FolderListing listing;
+    if (!stampOfFolder(fd, stamp) || !find.share->listings.take(folderPath, stamp, listing))
+        return false;
+    find.readAhead = std::move(listing.entries);
+    return true;
+}
+
+// Opens the folder and reads it, unless the read-ahead did already.
+bool openListing(FindHandle& find, const std::string& folderPath) {
     int fd = openFolderToList(folderPath.c_str());
-    DIR* folder = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (folder == nullptr) {
-        int err = errno;
-        if (fd >= 0) close(fd);
-        failWithCode(err == ENOENT ? ERROR_PATH_NOT_FOUND : windowsError(err));
-        return INVALID_HANDLE_VALUE;
+    if (fd >= 0 && takeReadAhead(find, folderPath, fd)) {
+        close(fd);
+        return true;
     }
-    auto* find = new (std::nothrow) FindHandle(folder, pattern);
+    find.folder = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (find.folder != nullptr) return true;
+    int err = errno;
+    if (fd >= 0) close(fd);
+    failWithCode(err == ENOENT ? ERROR_PATH_NOT_FOUND : windowsError(err));
+    return false;
+}
+
+HANDLE startListing(const std::string& folderPath, const char* pattern, WIN32_FIND_DATAA* data) {
+    auto* find = new (std::nothrow) FindHandle(nullptr, pattern);
     if (find == nullptr) {
-        closedir(folder);
         failWithCode(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
-    if (!nextEntry(folder, data)) {
+    find->share = readAheadCovering(listingKey(folderPath));
+    if (!openListing(*find, folderPath)) {
+        delete find;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!nextEntry(*find, data)) {
         DWORD code = GetLastError();
         delete find;
         failWithCode(code == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : code);
@@ -173,8 +213,7 @@ BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
     if (Injection fault = injectedFault(Call::FindNextFile, listing->pattern.c_str());
         fault.fails())
         return failWithCode(fault.code);
-    if (listing->folder == nullptr) return failWithCode(ERROR_NO_MORE_FILES);
-    return nextEntry(listing->folder, data);
+    return nextEntry(*listing, data);
 }
 
 BOOL FindClose(HANDLE find) {

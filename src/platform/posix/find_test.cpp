@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <chrono>
+#include <cstring>
 #include <map>
 #include <string>
 #include <sys/stat.h>
@@ -6,6 +8,7 @@
 
 #include "platform/entry_details.h"
 #include "platform/posix/file_time.h"
+#include "platform/posix/prefetch.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/windows_api.h"
 
@@ -186,6 +189,82 @@ TEST(FindFiles, LongestNameFitsTheField) {
     Listing entries = listAll(scratch.root(), endCode);
     ASSERT_EQ(entries.count(longest), 1u);
     EXPECT_EQ(std::string(entries[longest].cFileName).size(), 255u);
+}
+
+// A read-ahead that finds the cache warm, keeps every listing it may and is
+// done before the walk starts.
+struct FinishedReadAhead {
+    explicit FinishedReadAhead(const std::string& root)
+        : prefetch(root, uint64_t{1} << 40, std::chrono::hours(1)) {
+        prefetch.waitUntilDone();
+    }
+    bool holdsListings() const { return !prefetch.share()->listings.empty(); }
+    platform::TreePrefetch prefetch;
+};
+
+TEST(FindFiles, AListingReadAheadIsTheListingTheFolderGives) {
+    ScratchFolder scratch;
+    scratch.folder("tree");
+    scratch.file("tree/plain.txt", "12345");
+    scratch.folder("tree/sub", 0700);
+    scratch.file("tree/sub/inner", "deeper");
+    scratch.folder("tree/empty");
+    scratch.link("tree/to-sub", "sub");
+    std::map<std::string, Listing> direct;
+    for (const char* folder : {"tree", "tree/sub", "tree/empty"}) {
+        DWORD endCode = 0;
+        direct[folder] = listAll(scratch.path(folder), endCode);
+        ASSERT_EQ(endCode, ERROR_NO_MORE_FILES);
+    }
+
+    FinishedReadAhead readAhead(scratch.path("tree"));
+    ASSERT_TRUE(readAhead.holdsListings());
+    for (const auto& [folder, expected] : direct) {
+        DWORD endCode = 0;
+        Listing given = listAll(scratch.path(folder), endCode);
+        EXPECT_EQ(endCode, ERROR_NO_MORE_FILES) << folder;
+        ASSERT_EQ(given.size(), expected.size()) << folder;
+        for (const auto& [name, data] : expected) {
+            ASSERT_EQ(given.count(name), 1u) << folder << "/" << name;
+            // Reading a folder may give it a new access time, and ".." is read too.
+            WIN32_FIND_DATAA expectedData = data;
+            expectedData.ftLastAccessTime = given[name].ftLastAccessTime;
+            EXPECT_EQ(std::memcmp(&given[name], &expectedData, sizeof data), 0)
+                << folder << "/" << name;
+        }
+    }
+    EXPECT_FALSE(readAhead.holdsListings());  // each was handed over, once
+}
+
+TEST(FindFiles, AFolderChangedAfterItWasReadAheadIsReadAgain) {
+    ScratchFolder scratch;
+    scratch.folder("tree");
+    for (const char* folder : {"tree/grown", "tree/shrunk", "tree/swapped", "tree/linked"})
+        scratch.folder(folder);
+    scratch.file("tree/shrunk/leaving", "x");
+    scratch.file("tree/linked/one name", "shared");
+    ASSERT_EQ(link(scratch.path("tree/linked/one name").c_str(),
+                   scratch.path("tree/other name").c_str()),
+              0);
+    FinishedReadAhead readAhead(scratch.path("tree"));
+    ASSERT_TRUE(readAhead.holdsListings());
+
+    scratch.file("tree/grown/new", "x");
+    ASSERT_EQ(unlink(scratch.path("tree/shrunk/leaving").c_str()), 0);
+    ASSERT_EQ(rename(scratch.path("tree/swapped").c_str(), scratch.path("tree/old").c_str()), 0);
+    scratch.folder("tree/swapped");
+    scratch.file("tree/swapped/in the new one", "x");
+    // A change through another name leaves the folder's times as they were:
+    // the listing of a folder holding such a file is never kept.
+    ASSERT_EQ(chmod(scratch.path("tree/other name").c_str(), 0600), 0);
+
+    DWORD endCode = 0;
+    EXPECT_EQ(listAll(scratch.path("tree/grown"), endCode).count("new"), 1u);
+    EXPECT_EQ(listAll(scratch.path("tree/shrunk"), endCode).count("leaving"), 0u);
+    EXPECT_EQ(listAll(scratch.path("tree/swapped"), endCode).count("in the new one"), 1u);
+    Listing linked = listAll(scratch.path("tree/linked"), endCode);
+    ASSERT_EQ(linked.count("one name"), 1u);
+    EXPECT_EQ(linked["one name"].posixMode, 0600u);
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 // On a cold cache a walk waits for one inode read after another; with the
-// source and the target each read ahead on a thread of its own, those reads
-// overlap. Nothing is changed and nothing is remembered but the kernel's
-// cache: a name that vanishes or cannot be read is passed over.
+// source and the target each read ahead on threads of their own, those reads
+// overlap. On a warm one the walk's own thread is the bottleneck: there the
+// readers keep the listings they make, and the walk takes them instead of
+// reading the folders again. Nothing is changed: a name that vanishes or
+// cannot be read is passed over.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <mutex>
@@ -20,7 +24,39 @@
 
 namespace posix {
 
-std::atomic<uint64_t> entriesListed{0};
+namespace {
+
+std::mutex sharesLock;
+std::vector<std::shared_ptr<ReadAheadShare>> shares;  // guarded by sharesLock
+
+void addShare(const std::shared_ptr<ReadAheadShare>& share) {
+    std::lock_guard<std::mutex> lock(sharesLock);
+    shares.push_back(share);
+}
+
+void removeShare(const std::shared_ptr<ReadAheadShare>& share) {
+    std::lock_guard<std::mutex> lock(sharesLock);
+    std::erase(shares, share);
+}
+
+}  // namespace
+
+// "." is the folder the walk's relative paths start from.
+bool ReadAheadShare::covers(const std::string& folderKey) const {
+    if (root == ".") return folderKey.empty() || folderKey[0] != '/';
+    if (folderKey.compare(0, root.size(), root) != 0) return false;
+    return folderKey.size() == root.size() || root.back() == '/' ||
+           folderKey[root.size()] == '/';
+}
+
+std::shared_ptr<ReadAheadShare> readAheadCovering(const std::string& folderKey) {
+    std::lock_guard<std::mutex> lock(sharesLock);
+    std::shared_ptr<ReadAheadShare> closest;
+    for (const auto& share : shares)
+        if (share->covers(folderKey) && (!closest || share->root.size() > closest->root.size()))
+            closest = share;
+    return closest;
+}
 
 }  // namespace posix
 
@@ -34,6 +70,9 @@ bool isFolderEntry(int folderFd, const dirent* entry) {
            S_ISDIR(status.st_mode);
 }
 
+// Every so many entries' look-up is timed, to tell a warm cache from a cold one.
+constexpr unsigned kSampleStride = 8;
+
 bool isDots(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -43,14 +82,20 @@ bool isDots(const char* name) {
 namespace platform {
 
 TreePrefetch::TreePrefetch(std::string root, uint64_t lead,
-                           std::chrono::nanoseconds cachedLookUp)
-    : lead_(lead), cachedLookUp_(cachedLookUp), pending_{std::move(root)} {
+                           std::chrono::nanoseconds cachedLookUp, HandOver handOver)
+    : lead_(lead),
+      cachedLookUp_(cachedLookUp),
+      handsOver_(handOver == HandOver::Listings),
+      share_(std::make_shared<posix::ReadAheadShare>(root)),
+      pending_{PendingFolder{{}, std::move(root)}} {
+    posix::addShare(share_);
     try {
         for (int i = 0; i < kReaders; ++i) readers_.emplace_back([this] { readFolders(); });
     } catch (...) {
         // The readers already started must not outlive a half-built object.
         stop_ = true;
         waitUntilDone();
+        posix::removeShare(share_);
         throw;
     }
 }
@@ -58,6 +103,7 @@ TreePrefetch::TreePrefetch(std::string root, uint64_t lead,
 TreePrefetch::~TreePrefetch() {
     stop_ = true;
     waitUntilDone();
+    posix::removeShare(share_);
 }
 
 void TreePrefetch::waitUntilDone() {
@@ -65,30 +111,39 @@ void TreePrefetch::waitUntilDone() {
         if (reader.joinable()) reader.join();
 }
 
-// Several readers keep several inode reads in flight. They share one stack
-// of folders, so the tree is read roughly depth first, subfolders in listing
-// order, as the walk goes.
+// Several readers keep several inode reads in flight. They take the folder
+// that comes first in the walk's order (depth first, subfolders in listing
+// order), so that what they keep is what the walk asks for next.
 void TreePrefetch::readFolders() {
-    std::string folder;
+    PendingFolder folder;
     while (!stop_ && takeFolder(folder)) {
-        if (folder.empty()) {
+        if (folder.path.empty()) {
             // Others are still reading folders that may hold more.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
-        std::vector<std::string> children = readFolder(folder);
+        std::vector<std::string> children = readFolder(folder.path);
         foldersRead_.fetch_add(1);
         std::lock_guard<std::mutex> lock(mutex_);
-        for (auto child = children.rbegin(); child != children.rend(); ++child)
-            pending_.push_back(std::move(*child));
+        for (uint32_t i = 0; i < children.size(); ++i) {
+            PendingFolder child{folder.place, std::move(children[i])};
+            child.place.push_back(i);
+            pending_.push_back(std::move(child));
+            std::push_heap(pending_.begin(), pending_.end(), comesLater);
+        }
         --busy_;
     }
 }
 
-bool TreePrefetch::takeFolder(std::string& folder) {
+bool TreePrefetch::comesLater(const PendingFolder& a, const PendingFolder& b) {
+    return a.place > b.place;
+}
+
+bool TreePrefetch::takeFolder(PendingFolder& folder) {
     std::lock_guard<std::mutex> lock(mutex_);
-    folder.clear();
+    folder.path.clear();
     if (pending_.empty()) return busy_ > 0;
+    std::pop_heap(pending_.begin(), pending_.end(), comesLater);
     folder = std::move(pending_.back());
     pending_.pop_back();
     ++busy_;
@@ -105,22 +160,75 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
         return children;
     }
     const std::string prefix = folder.back() == '/' ? folder : folder + '/';
-    // While the samples find the cache warm, only every kSampleStride-th
-    // entry is looked up; after the first slow one, every entry is.
-    constexpr unsigned kSampleStride = 8;
+    posix::FolderListing kept;
+    bool keeping = handsOver_ && share_->listings.startReading(folder);
+    // Given up at the first entry that cannot be kept: the walk, which may be
+    // waiting for this listing, then reads the folder itself.
+    auto giveUp = [&] {
+        if (!keeping) return;
+        keeping = false;
+        kept.entries = {};
+        share_->listings.drop(folder);
+    };
+    if (keeping && !posix::stampOfFolder(fd, kept.stamp)) giveUp();
+    // Where a listing is not kept: while the samples find the cache warm,
+    // only every kSampleStride-th entry is looked up; after the first slow
+    // one, every entry is.
     bool cached = true;
-    for (unsigned index = 0; const dirent* entry = readdir(listing);) {
+    errno = 0;
+    for (unsigned index = 0; const dirent* entry = readdir(listing); errno = 0) {
         if (stop_) break;
-        if (isDots(entry->d_name)) continue;
+        if (isDots(entry->d_name)) {
+            // The walk's own listing hands them out too.
+            if (keeping && !keepEntry(fd, entry->d_name, false, kept)) giveUp();
+            continue;
+        }
         keepPace();
-        if (!cached)
+        if (keeping) {
+            if (!keepEntry(fd, entry->d_name, index++ % kSampleStride == 0, kept)) giveUp();
+        } else if (!cached) {
             lookUp(fd, entry->d_name);
-        else if (index++ % kSampleStride == 0)
+        } else if (index++ % kSampleStride == 0) {
             cached = lookUpIsCached(fd, entry->d_name);
+        }
         if (isFolderEntry(fd, entry)) children.push_back(prefix + entry->d_name);
     }
+    if (errno != 0 || stop_) giveUp();
+    if (keeping) handOver(fd, folder, std::move(kept));
     closedir(listing);
     return children;
+}
+
+// Looks `name` up for the listing kept for the walk, timing the look-up
+// where it is `sampled`; false when the folder's listing cannot be kept: it
+// grew too long, or an entry could not be looked up (the walk's own listing
+// reports that), or a file has other names. The
+// walk may change such a file through a name in another folder, and this
+// folder's times would not show it.
+bool TreePrefetch::keepEntry(int folderFd, const char* name, bool sampled,
+                             posix::FolderListing& listing) {
+    if (!share_->listings.fits(listing.entries.size() + 1)) return false;
+    posix::ListedEntry entry{name, {}};
+    const auto start =
+        sampled ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    const bool found = posix::statusInFolder(folderFd, name, entry.status);
+    lookedUp_.fetch_add(1, std::memory_order_relaxed);
+    if (sampled) countSample(std::chrono::steady_clock::now() - start < cachedLookUp_);
+    if (!found) return errno == ENOENT;  // gone since the folder was read: passed over
+    if (!S_ISDIR(entry.status.mode) && entry.status.links > 1) return false;
+    listing.entries.push_back(std::move(entry));
+    return true;
+}
+
+// Keeps the listing only when nothing was added, removed or renamed in the
+// folder while it was read.
+void TreePrefetch::handOver(int folderFd, const std::string& folder,
+                            posix::FolderListing&& listing) {
+    posix::FolderStamp after;
+    if (posix::stampOfFolder(folderFd, after) && after == listing.stamp)
+        share_->listings.put(folder, std::move(listing));
+    else
+        share_->listings.drop(folder);
 }
 
 void TreePrefetch::lookUp(int folderFd, const char* name) {
@@ -142,9 +250,23 @@ bool TreePrefetch::lookUpIsCached(int folderFd, const char* name) {
     return std::chrono::steady_clock::now() - start < cachedLookUp_;
 }
 
+// A busy processor makes a look-up of a cached inode slow now and then: the
+// cache counts as cold only where a good share of the samples were slow.
+void TreePrefetch::countSample(bool fast) {
+    const uint64_t samples = samples_.fetch_add(1, std::memory_order_relaxed) + 1;
+    const uint64_t slow = fast ? slowSamples_.load(std::memory_order_relaxed)
+                               : slowSamples_.fetch_add(1, std::memory_order_relaxed) + 1;
+    warm_.store(samples < kSamplesToJudge || slow * 4 <= samples, std::memory_order_relaxed);
+}
+
 void TreePrefetch::keepPace() {
     uint64_t read = read_.fetch_add(1, std::memory_order_relaxed);
-    while (!stop_ && read > posix::entriesListed.load(std::memory_order_relaxed) + lead_)
+    auto lead = [this] {
+        return handsOver_ && warm_.load(std::memory_order_relaxed) ? std::min(lead_, kHandOverLead)
+                                                                    : lead_;
+    };
+    while (!stop_ && !share_->listings.walkWaits() &&
+           read > share_->entriesWalked.load(std::memory_order_relaxed) + lead())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 

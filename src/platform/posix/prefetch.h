@@ -5,18 +5,34 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/posix/listing_store.h"
 #include "platform/tree_prefetch.h"
 
 namespace posix {
 
-// The count of entries the backend's listings have handed out, by which the
-// read-ahead keeps its distance.
-extern std::atomic<uint64_t> entriesListed;
+// What the read-ahead of one tree shares with the walk's listings below its
+// root: the listings it read, and how far the walk has got.
+struct ReadAheadShare {
+    // The largest number of entries kept for the walk at once.
+    static constexpr size_t kKeptEntries = 16384;
+
+    explicit ReadAheadShare(const std::string& rootFolder)
+        : root(listingKey(rootFolder)), listings(kKeptEntries) {}
+    bool covers(const std::string& folderKey) const;
+
+    const std::string root;  // as listingKey gives it
+    ListingStore listings;
+    std::atomic<uint64_t> entriesWalked{0};  // entries the walk's listings handed out
+};
+
+// The share of the read-ahead whose tree holds the folder `folderKey`, or null.
+std::shared_ptr<ReadAheadShare> readAheadCovering(const std::string& folderKey);
 
 }  // namespace posix
 
@@ -29,11 +45,18 @@ public:
     // when the walk gets there.
     static constexpr uint64_t kDefaultLead = 100000;
 
+    // While the cache is warm, the readers keep listings for the walk and stay
+    // this many entries in front of it.
+    static constexpr uint64_t kHandOverLead = 4096;
+
     // A look-up faster than this finds the inode cached (see prefetch.cpp).
     static constexpr std::chrono::nanoseconds kCachedLookUp{2000};
 
+    enum class HandOver { Listings, Nothing };
+
     explicit TreePrefetch(std::string root, uint64_t lead = kDefaultLead,
-                          std::chrono::nanoseconds cachedLookUp = kCachedLookUp);
+                          std::chrono::nanoseconds cachedLookUp = kCachedLookUp,
+                          HandOver handOver = HandOver::Listings);
     ~TreePrefetch();
     TreePrefetch(const TreePrefetch&) = delete;
     TreePrefetch& operator=(const TreePrefetch&) = delete;
@@ -44,26 +67,44 @@ public:
     // Entries taken so far, the one held back for the walk among them.
     uint64_t entriesTaken() const { return read_.load(); }
     uint64_t entriesLookedUp() const { return lookedUp_.load(); }
+    const std::shared_ptr<posix::ReadAheadShare>& share() const { return share_; }
 
 private:
+    struct PendingFolder {
+        std::vector<uint32_t> place;  // listing indices of the folders on its path
+        std::string path;
+    };
+    static bool comesLater(const PendingFolder& a, const PendingFolder& b);
+
     void readFolders();
     // False once no folder is left and none is being read.
-    bool takeFolder(std::string& folder);
+    bool takeFolder(PendingFolder& folder);
     std::vector<std::string> readFolder(const std::string& folder);
     void keepPace();
+    void countSample(bool fast);
     void lookUp(int folderFd, const char* name);
     bool lookUpIsCached(int folderFd, const char* name);
+    bool keepEntry(int folderFd, const char* name, bool sampled, posix::FolderListing& listing);
+    void handOver(int folderFd, const std::string& folder, posix::FolderListing&& listing);
 
     static constexpr int kReaders = 4;
     const uint64_t lead_;
     const std::chrono::nanoseconds cachedLookUp_;
+    const bool handsOver_;
+    // False while many look-ups are slow: the readers then run far ahead to
+    // read the disk, rather than stay close to hand their listings over.
+    std::atomic<bool> warm_{true};
+    static constexpr uint64_t kSamplesToJudge = 16;
+    std::atomic<uint64_t> samples_{0};
+    std::atomic<uint64_t> slowSamples_{0};
+    std::shared_ptr<posix::ReadAheadShare> share_;
     std::atomic<uint64_t> lookedUp_{0};
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> read_{0};
     std::atomic<uint64_t> foldersRead_{0};
     int busy_ = 0;
     std::mutex mutex_;
-    std::vector<std::string> pending_;
+    std::vector<PendingFolder> pending_;  // a heap: the first in the walk's order on top
     std::vector<std::thread> readers_;
 };
 

@@ -43,11 +43,13 @@ TEST(TreePrefetch, LooksUpEveryEntryOnlyWhereTheSamplesWereSlow) {
     scratch.folder("tree");
     for (int i = 0; i < 20; ++i) scratch.file("tree/f" + std::to_string(i), "x");
 
-    TreePrefetch warm(scratch.path("tree"), kNoLimit, std::chrono::hours(1));
+    TreePrefetch warm(scratch.path("tree"), kNoLimit, std::chrono::hours(1),
+                      TreePrefetch::HandOver::Nothing);
     warm.waitUntilDone();
     EXPECT_EQ(warm.entriesLookedUp(), 3u);  // entries 0, 8 and 16
 
-    TreePrefetch cold(scratch.path("tree"), kNoLimit, std::chrono::nanoseconds(0));
+    TreePrefetch cold(scratch.path("tree"), kNoLimit, std::chrono::nanoseconds(0),
+                      TreePrefetch::HandOver::Nothing);
     cold.waitUntilDone();
     EXPECT_EQ(cold.entriesLookedUp(), 20u);
 }
@@ -75,7 +77,6 @@ TEST(TreePrefetch, StopsPromptlyWhenItIsAheadOfTheWalk) {
     for (int i = 0; i < 50; ++i) scratch.folder("tree/f" + std::to_string(i));
     // The walk lists nothing and the root holds more entries than the
     // read-ahead may lead by: it holds back, and stopping must end the wait.
-    posix::entriesListed = 0;
     auto prefetch = std::make_unique<TreePrefetch>(scratch.path("tree"), 10);
     // Ten entries in front of the walk, the eleventh waits: twelve taken,
     // and the root not read to its end.
@@ -83,7 +84,8 @@ TEST(TreePrefetch, StopsPromptlyWhenItIsAheadOfTheWalk) {
     EXPECT_EQ(prefetch->entriesTaken(), 12u);
     EXPECT_EQ(prefetch->foldersRead(), 0u);
     // The walk lists five: five more go, and the next waits.
-    posix::entriesListed = 5;
+    std::shared_ptr<posix::ReadAheadShare> share = prefetch->share();
+    share->entriesWalked = 5;
     ASSERT_TRUE(eventually([&] { return prefetch->entriesTaken() >= 17; }));
     EXPECT_EQ(prefetch->entriesTaken(), 17u);
     EXPECT_EQ(prefetch->foldersRead(), 0u);
@@ -95,7 +97,7 @@ TEST(TreePrefetch, StopsPromptlyWhenItIsAheadOfTheWalk) {
     });
     if (!eventually([&] { return stopped.load(); })) {
         ADD_FAILURE() << "stopping waited for the walk to catch up";
-        posix::entriesListed = kNoLimit;
+        share->entriesWalked = kNoLimit;
     }
     stopper.join();
     stopTreePrefetch(nullptr);
