@@ -9,6 +9,7 @@
 #include "engine/search_pattern.h"
 #include "platform/conventions.h"
 #include "platform/name_lookup.h"
+#include "platform/tree_prefetch.h"
 #include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/fatal_message.h"
@@ -200,10 +201,23 @@ bool compareTarget(SearchPattern& source, SearchPattern& target, int32_t base, i
     return true;
 }
 
+// Names the files the copy below will read, so that their reads can start
+// together.
+void announceCopies(SearchPattern& source, int32_t base, int32_t top) {
+    if (runState.trialRun) return;
+    std::vector<const char*> names;
+    for (int32_t i = base; i < top; ++i) {
+        const SourceEntry& entry = entryAt(i);
+        if (!(entry.marks & kEntryDone) && !isFolder(entry)) names.push_back(entryName(i));
+    }
+    platform::expectReads(source.prefix(), names);
+}
+
 // Copies what the target lacks and gathers this level's folders at the
 // front of the list; returns the end of the folders.
 int32_t copyMissingFiles(SearchPattern& source, SearchPattern& target, int32_t base,
                          int32_t top, const FolderLinks& links) {
+    announceCopies(source, base, top);
     return visitFilesGatherFolders(base, top, [&](const char* name) {
         const auto nameOffset = static_cast<uint32_t>(name - runState.entryNames);
         if (const FileIdentity* identity = links.find(nameOffset)) {

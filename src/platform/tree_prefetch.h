@@ -1,6 +1,8 @@
 // Reading a tree's metadata ahead of the walk that will list it.
 #pragma once
 
+#include <vector>
+
 namespace platform {
 
 // Reads the metadata of the tree under `folder` ahead of a walk, on a
@@ -9,5 +11,10 @@ namespace platform {
 class TreePrefetch;
 TreePrefetch* startTreePrefetch(const char* folder);
 void stopTreePrefetch(TreePrefetch* prefetch);
+
+// Tells that the files `names` in `folder` (a path ending in a separator)
+// are about to be read through, in that order: where the read-ahead found
+// the tree's cache cold, their first blocks are asked for at once.
+void expectReads(const char* folder, const std::vector<const char*>& names);
 
 }  // namespace platform

@@ -202,9 +202,8 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
 // Looks `name` up for the listing kept for the walk, timing the look-up
 // where it is `sampled`; false when the folder's listing cannot be kept: it
 // grew too long, or an entry could not be looked up (the walk's own listing
-// reports that), or a file has other names. The
-// walk may change such a file through a name in another folder, and this
-// folder's times would not show it.
+// reports that), or a file has other names: the walk may change such a file
+// through a name in another folder, and this folder's times would not show it.
 bool TreePrefetch::keepEntry(int folderFd, const char* name, bool sampled,
                              posix::FolderListing& listing) {
     if (!share_->listings.fits(listing.entries.size() + 1)) return false;
@@ -256,14 +255,16 @@ void TreePrefetch::countSample(bool fast) {
     const uint64_t samples = samples_.fetch_add(1, std::memory_order_relaxed) + 1;
     const uint64_t slow = fast ? slowSamples_.load(std::memory_order_relaxed)
                                : slowSamples_.fetch_add(1, std::memory_order_relaxed) + 1;
-    warm_.store(samples < kSamplesToJudge || slow * 4 <= samples, std::memory_order_relaxed);
+    share_->cacheWarm.store(samples < kSamplesToJudge || slow * 4 <= samples,
+                            std::memory_order_relaxed);
 }
 
 void TreePrefetch::keepPace() {
     uint64_t read = read_.fetch_add(1, std::memory_order_relaxed);
     auto lead = [this] {
-        return handsOver_ && warm_.load(std::memory_order_relaxed) ? std::min(lead_, kHandOverLead)
-                                                                    : lead_;
+        return handsOver_ && share_->cacheWarm.load(std::memory_order_relaxed)
+                   ? std::min(lead_, kHandOverLead)
+                   : lead_;
     };
     while (!stop_ && !share_->listings.walkWaits() &&
            read > share_->entriesWalked.load(std::memory_order_relaxed) + lead())
@@ -280,5 +281,34 @@ TreePrefetch* startTreePrefetch(const char* folder) {
 }
 
 void stopTreePrefetch(TreePrefetch* prefetch) { delete prefetch; }
+
+// One file after the other, a copy waits for each file's first blocks in
+// turn; asked for together, they come in at the disk's pace. Only regular
+// files are opened, as for a copy: never a link, a FIFO or a device.
+void expectReads(const char* folder, const std::vector<const char*>& names) {
+    constexpr off_t kMostAhead = 64 << 20;
+    constexpr off_t kMostPerFile = 8 << 20;  // the start a copy's own open asks for
+    if (names.size() < 2) return;
+    std::string folderPath(folder);
+    std::shared_ptr<posix::ReadAheadShare> share =
+        posix::readAheadCovering(posix::listingKey(folderPath));
+    if (!share || share->cacheWarm.load(std::memory_order_relaxed)) return;
+    int fd = posix::openFolderToList(folderPath.c_str());
+    if (fd < 0) return;
+    off_t asked = 0;
+    for (const char* name : names) {
+        struct stat status;
+        if (fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode) ||
+            status.st_size == 0)
+            continue;
+        int file = openat(fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (file < 0) continue;
+        const off_t length = std::min<off_t>(status.st_size, kMostPerFile);
+        posix_fadvise(file, 0, length, POSIX_FADV_WILLNEED);
+        close(file);
+        if ((asked += length) >= kMostAhead) break;
+    }
+    close(fd);
+}
 
 }  // namespace platform

@@ -29,6 +29,10 @@ struct ReadAheadShare {
     const std::string root;  // as listingKey gives it
     ListingStore listings;
     std::atomic<uint64_t> entriesWalked{0};  // entries the walk's listings handed out
+    // False while many look-ups are slow: the readers then run far ahead to
+    // read the disk, rather than stay close to hand their listings over, and
+    // the data of files about to be copied is asked for ahead.
+    std::atomic<bool> cacheWarm{true};
 };
 
 // The share of the read-ahead whose tree holds the folder `folderKey`, or null.
@@ -91,9 +95,6 @@ private:
     const uint64_t lead_;
     const std::chrono::nanoseconds cachedLookUp_;
     const bool handsOver_;
-    // False while many look-ups are slow: the readers then run far ahead to
-    // read the disk, rather than stay close to hand their listings over.
-    std::atomic<bool> warm_{true};
     static constexpr uint64_t kSamplesToJudge = 16;
     std::atomic<uint64_t> samples_{0};
     std::atomic<uint64_t> slowSamples_{0};

@@ -1,8 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/posix/prefetch.h"
 #include "platform/posix/scratch_folder.h"
@@ -102,6 +108,55 @@ TEST(TreePrefetch, StopsPromptlyWhenItIsAheadOfTheWalk) {
     stopper.join();
     stopTreePrefetch(nullptr);
     EXPECT_EQ(startTreePrefetch(""), nullptr);
+}
+
+// Whether any page of the file is in the page cache, after what was cached
+// of it was dropped when `drop`.
+bool anyPageCached(const std::string& path, bool drop = false) {
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    if (drop) {
+        fsync(fd);
+        posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    }
+    off_t size = lseek(fd, 0, SEEK_END);
+    void* map = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    if (map == MAP_FAILED) return false;
+    std::vector<unsigned char> pages((size + 4095) / 4096);
+    bool cached = mincore(map, size, pages.data()) == 0 &&
+                  std::any_of(pages.begin(), pages.end(), [](unsigned char p) { return p & 1; });
+    munmap(map, size);
+    return cached;
+}
+
+TEST(TreePrefetch, ExpectedReadsBringInRegularFilesOfTheTreeOnlyWhereTheCacheIsCold) {
+    ScratchFolder outside;
+    std::string secret = outside.file("secret", std::string(1 << 20, 's'));
+    ScratchFolder scratch;
+    scratch.folder("tree");
+    std::string first = scratch.file("tree/first", std::string(1 << 20, 'a'));
+    std::string second = scratch.file("tree/second", std::string(1 << 20, 'b'));
+    scratch.link("tree/away", secret);
+    ASSERT_EQ(mkfifo(scratch.path("tree/fifo").c_str(), 0600), 0);
+    for (const std::string& file : {secret, first, second}) anyPageCached(file, true);
+    if (anyPageCached(first)) GTEST_SKIP() << "this file system keeps its pages";
+    const std::string folder = scratch.path("tree") + "/";
+
+    {
+        TreePrefetch warm(scratch.path("tree"), kNoLimit, std::chrono::hours(1));
+        warm.waitUntilDone();
+        expectReads(folder.c_str(), {"first", "second"});
+    }
+    TreePrefetch cold(scratch.path("tree"), kNoLimit, std::chrono::hours(1));
+    cold.waitUntilDone();
+    cold.share()->cacheWarm = false;
+    // The FIFO would hang an open that waits.
+    expectReads(folder.c_str(), {"fifo", "away", "second"});
+    EXPECT_TRUE(eventually([&] { return anyPageCached(second); }));
+    // Asked for before the second, the first would be in by now.
+    EXPECT_FALSE(anyPageCached(first));
+    EXPECT_FALSE(anyPageCached(secret));
 }
 
 }  // namespace

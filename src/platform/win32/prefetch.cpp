@@ -6,5 +6,6 @@ namespace platform {
 
 TreePrefetch* startTreePrefetch(const char*) { return nullptr; }
 void stopTreePrefetch(TreePrefetch*) {}
+void expectReads(const char*, const std::vector<const char*>&) {}
 
 }  // namespace platform
