@@ -33,7 +33,7 @@ struct FindHandle : Handle {
         if (folder != nullptr) closedir(folder);
     }
     DIR* folder;  // null for a single-name look-up, and for a listing read ahead
-    std::vector<ListedEntry> readAhead;
+    FolderListing readAhead;
     size_t nextReadAhead = 0;
     std::shared_ptr<ReadAheadShare> share;  // where the walk's progress is counted
     std::string pattern;
@@ -94,10 +94,11 @@ void countEntry(const FindHandle& find) {
 // reading the folder and looking at them are passed over.
 BOOL nextEntry(FindHandle& find, WIN32_FIND_DATAA* data) {
     if (find.folder == nullptr) {
-        if (find.nextReadAhead == find.readAhead.size()) return failWithCode(ERROR_NO_MORE_FILES);
-        const ListedEntry& entry = find.readAhead[find.nextReadAhead++];
+        if (find.nextReadAhead == find.readAhead.entries.size())
+            return failWithCode(ERROR_NO_MORE_FILES);
+        const ListedEntry& entry = find.readAhead.entries[find.nextReadAhead++];
         countEntry(find);
-        fillFindData(entry.status, entry.name, data);
+        fillFindData(entry.unpacked(), find.readAhead.nameOf(entry), data);
         return TRUE;
     }
     for (;;) {
@@ -123,7 +124,7 @@ bool takeReadAhead(FindHandle& find, const std::string& folderPath, int fd) {
     FolderListing listing;
     if (!stampOfFolder(fd, stamp) || !find.share->listings.take(folderPath, stamp, listing))
         return false;
-    find.readAhead = std::move(listing.entries);
+    find.readAhead = std::move(listing);
     return true;
 }
 

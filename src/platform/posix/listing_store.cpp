@@ -21,6 +21,56 @@ bool sameTime(const timespec& a, const timespec& b) {
 // for listings the walk never takes (filtered folders).
 ListingStore readAheadListings(16384);
 
+int64_t nanoseconds(const timespec& time) {
+    return int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+}
+
+timespec timeOf(int64_t nanoseconds) {
+    int64_t seconds = nanoseconds / 1000000000, rest = nanoseconds % 1000000000;
+    if (rest < 0) {  // before 1970: the remainder of a negative division is negative
+        --seconds;
+        rest += 1000000000;
+    }
+    return timespec{static_cast<time_t>(seconds), static_cast<long>(rest)};
+}
+
+ListedEntry ListedEntry::of(const FileStatus& status, uint32_t nameOffset) {
+    return ListedEntry{nanoseconds(status.access),
+                       nanoseconds(status.modification),
+                       nanoseconds(status.creation),
+                       nanoseconds(status.statusChange),
+                       status.size,
+                       status.device,
+                       status.inode,
+                       static_cast<uint32_t>(status.mode),
+                       static_cast<uint32_t>(status.links),
+                       static_cast<uint32_t>(status.owner),
+                       static_cast<uint32_t>(status.group),
+                       nameOffset};
+}
+
+FileStatus ListedEntry::unpacked() const {
+    FileStatus status;
+    status.mode = static_cast<mode_t>(mode);
+    status.size = size;
+    status.access = timeOf(access);
+    status.modification = timeOf(modification);
+    status.creation = timeOf(creation);
+    status.statusChange = timeOf(statusChange);
+    status.device = device;
+    status.inode = inode;
+    status.links = links;
+    status.owner = static_cast<uid_t>(owner);
+    status.group = static_cast<gid_t>(group);
+    return status;
+}
+
+void FolderListing::add(const char* name, const FileStatus& status) {
+    entries.push_back(ListedEntry::of(status, static_cast<uint32_t>(names.size())));
+    names.append(name);
+    names.push_back('\0');
+}
+
 bool FolderStamp::operator==(const FolderStamp& other) const {
     return device == other.device && inode == other.inode &&
            sameTime(modification, other.modification) &&
@@ -44,7 +94,7 @@ bool ListingStore::startReading(const std::string& folder) {
     std::string key = listingKey(folder);
     std::lock_guard<std::mutex> lock(mutex_);
     if (listedByWalk_.erase(key) > 0) return false;
-    reading_.insert(std::move(key));
+    reading_.emplace(std::move(key), ++started_);
     return true;
 }
 
@@ -62,12 +112,15 @@ void ListingStore::drop(const std::string& folder) {
 void ListingStore::put(const std::string& folder, FolderListing&& listing) {
     std::string key = listingKey(folder);
     std::unique_lock<std::mutex> lock(mutex_);
-    reading_.erase(key);
-    if (entries_ + weight(listing) <= capacity_ && fits(listing.entries.size())) {
+    auto reading = reading_.find(key);
+    if (reading == reading_.end()) return;  // not started through startReading
+    listing.order = reading->second;
+    reading_.erase(reading);
+    if (fits(listing.entries.size())) {
         if (auto old = listings_.find(key); old != listings_.end()) forget(old);
-        listing.order = ++added_;
+        makeRoom(weight(listing));
         entries_ += weight(listing);
-        order_.emplace_back(key, listing.order);
+        order_.emplace(listing.order, key);
         listings_.emplace(std::move(key), std::move(listing));
     }
     lock.unlock();
@@ -97,10 +150,10 @@ bool ListingStore::take(const std::string& folder, const FolderStamp& stamp,
         entries_ -= weight(found->second);
         listing = std::move(found->second);
         listings_.erase(found);
+        order_.erase(order);
     } else {
         forget(found);
     }
-    forgetPassed(order);
     return current;
 }
 
@@ -111,20 +164,16 @@ bool ListingStore::empty() const {
 
 void ListingStore::forget(std::unordered_map<std::string, FolderListing>::iterator listing) {
     entries_ -= weight(listing->second);
+    order_.erase(listing->second.order);
     listings_.erase(listing);
 }
 
-// The readers keep listings in about the order the walk takes them, a few
-// readers' worth apart: what was kept well before the listing just taken is
-// for a folder the walk has passed (one it does not enter, or left out).
-void ListingStore::forgetPassed(uint64_t taken) {
-    constexpr uint64_t kSlack = 256;
-    while (!order_.empty() && order_.front().second + kSlack < taken) {
-        auto found = listings_.find(order_.front().first);
-        if (found != listings_.end() && found->second.order == order_.front().second)
-            forget(found);
-        order_.pop_front();
-    }
+// The listings whose readers started first make room: the walk has most
+// likely passed them (a folder it leaves out, or listed itself while a reader
+// was still on it).
+void ListingStore::makeRoom(size_t needed) {
+    while (entries_ + needed > capacity_ && !order_.empty())
+        forget(listings_.find(order_.begin()->second));
 }
 
 }  // namespace posix

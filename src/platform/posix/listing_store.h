@@ -5,8 +5,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
-#include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -29,22 +30,33 @@ struct FolderStamp {
 };
 bool stampOfFolder(int fd, FolderStamp& stamp);
 
+// What a look-up told of one entry, packed: the store holds thousands.
 struct ListedEntry {
-    std::string name;
-    FileStatus status;
+    static ListedEntry of(const FileStatus& status, uint32_t nameOffset);
+    FileStatus unpacked() const;
+
+    int64_t access, modification, creation, statusChange;  // nanoseconds since 1970
+    uint64_t size, device, inode;
+    uint32_t mode, links, owner, group;
+    uint32_t nameOffset;  // into the listing's names
 };
 
 struct FolderListing {
-    FolderStamp stamp;  // taken before the folder was read, and again after
+    void add(const char* name, const FileStatus& status);
+    const char* nameOf(const ListedEntry& entry) const { return names.c_str() + entry.nameOffset; }
+
+    FolderStamp stamp;   // taken before the folder was read, and again after
     std::vector<ListedEntry> entries;
-    uint64_t order = 0;  // the store's own count, for its oldest-first eviction
+    std::string names;  // every entry's, each ending in a NUL
+    uint64_t order = 0;  // when its reader started, among the others
 };
 
 // The key a folder's path is kept under: without separators at its end.
 std::string listingKey(const std::string& folder);
 
-// Holds at most `capacity` entries (and folders). Each listing is handed out once, and
-// only for the folder it was read from, unchanged since.
+// Holds at most `capacity` entries (and folders); when full, the listings
+// whose readers started first make room. Each listing is handed out once,
+// and only for the folder it was read from, unchanged since.
 class ListingStore {
 public:
     explicit ListingStore(size_t capacity) : capacity_(capacity) {}
@@ -70,22 +82,22 @@ public:
 
 private:
     void forget(std::unordered_map<std::string, FolderListing>::iterator listing);
-    void forgetPassed(uint64_t taken);
+    void makeRoom(size_t needed);
 
     const size_t capacity_;
     mutable std::mutex mutex_;
     std::condition_variable readDone_;
     std::atomic<bool> walkWaits_{false};
     size_t entries_ = 0;  // guarded by mutex_, as all below
-    std::unordered_set<std::string> reading_;
+    uint64_t started_ = 0;
+    // Folders being read, with their place in the order readers started them.
+    std::unordered_map<std::string, uint64_t> reading_;
     // Folders the walk listed before a reader got to them; a reader that
     // comes to one takes its key out.
     std::unordered_set<std::string> listedByWalk_;
     std::unordered_map<std::string, FolderListing> listings_;
-    uint64_t added_ = 0;
-    // Keys by age, with each listing's order: a pair may name a listing
-    // taken already (or one kept again since under the same key).
-    std::deque<std::pair<std::string, uint64_t>> order_;
+    // The keys of the listings kept, by the order their readers started.
+    std::map<uint64_t, std::string> order_;
 };
 
 // The store the read-ahead fills and the backend's listings take from.

@@ -19,7 +19,7 @@ FolderStamp stampNumber(uint64_t inode, long nanoseconds = 0) {
 FolderListing listingOf(const FolderStamp& stamp, std::initializer_list<const char*> names) {
     FolderListing listing;
     listing.stamp = stamp;
-    for (const char* name : names) listing.entries.push_back(ListedEntry{name, {}});
+    for (const char* name : names) listing.add(name, FileStatus{});
     return listing;
 }
 
@@ -38,7 +38,7 @@ TEST(ListingStore, HandsAListingOutOnceAndOnlyForTheFolderAsItWasRead) {
     FolderListing taken;
     ASSERT_TRUE(store.take("tree/a", stampNumber(7), taken));  // the key ignores end separators
     ASSERT_EQ(taken.entries.size(), 2u);
-    EXPECT_EQ(taken.entries[1].name, "two");
+    EXPECT_STREQ(taken.nameOf(taken.entries[1]), "two");
     EXPECT_FALSE(store.take("tree/a", stampNumber(7), taken));
 
     // Another folder in its place, or the same one changed since: listed afresh,
@@ -49,7 +49,7 @@ TEST(ListingStore, HandsAListingOutOnceAndOnlyForTheFolderAsItWasRead) {
     EXPECT_TRUE(store.empty());
 }
 
-TEST(ListingStore, KeepsNoMoreThanItsCapacityAndForgetsWhatTheWalkPassed) {
+TEST(ListingStore, KeepsNoMoreThanItsCapacityAndMakesRoomFromTheOldest) {
     ListingStore store(40);  // listings of up to ten entries
     EXPECT_TRUE(store.fits(10));
     EXPECT_FALSE(store.fits(11));
@@ -59,20 +59,24 @@ TEST(ListingStore, KeepsNoMoreThanItsCapacityAndForgetsWhatTheWalkPassed) {
     EXPECT_FALSE(store.take("big", stampNumber(1), taken));
 
     // Each listing weighs its entries and one more: 40 holds twenty of one.
+    // When full, the listings whose readers started first make room.
     for (int i = 0; i < 25; ++i)
         keep(store, "f" + std::to_string(i), listingOf(stampNumber(i), {"x"}));
-    EXPECT_TRUE(store.take("f19", stampNumber(19), taken));
-    EXPECT_FALSE(store.take("f20", stampNumber(20), taken));
+    EXPECT_TRUE(store.take("f24", stampNumber(24), taken));
+    EXPECT_TRUE(store.take("f5", stampNumber(5), taken));
+    EXPECT_FALSE(store.take("f4", stampNumber(4), taken));
 
-    // A folder the walk never asks for (one it leaves out) goes once the walk
-    // is far past it.
-    ListingStore roomy(100000);
-    keep(roomy, "left out", listingOf(stampNumber(1), {}));
-    for (int i = 0; i < 300; ++i)
-        keep(roomy, "g" + std::to_string(i), listingOf(stampNumber(i), {}));
-    EXPECT_TRUE(roomy.take("g299", stampNumber(299), taken));
-    EXPECT_FALSE(roomy.take("left out", stampNumber(1), taken));
-    EXPECT_TRUE(roomy.take("g200", stampNumber(200), taken));
+    // The place is where the reader started, not where it ended: a folder
+    // started early and done late (one the walk left out) still goes first.
+    ListingStore small(11);
+    ASSERT_TRUE(small.startReading("left out"));
+    for (int i = 0; i < 10; ++i)
+        keep(small, "g" + std::to_string(i), listingOf(stampNumber(i), {}));
+    small.put("left out", listingOf(stampNumber(1), {}));
+    keep(small, "g10", listingOf(stampNumber(10), {}));
+    EXPECT_FALSE(small.take("left out", stampNumber(1), taken));
+    EXPECT_TRUE(small.take("g0", stampNumber(0), taken));
+    EXPECT_TRUE(small.take("g10", stampNumber(10), taken));
 }
 
 TEST(ListingStore, AFolderTheWalkListedItselfIsNotKeptAfterwards) {
@@ -105,6 +109,41 @@ TEST(ListingStore, TheWalkWaitsForAFolderAReaderIsOn) {
     store.drop("tree/given up");
     second.join();
     EXPECT_FALSE(handedOver);
+}
+
+TEST(ListingStore, AnEntryKeptPackedGivesBackWhatTheLookUpTold) {
+    FileStatus status;
+    status.mode = 0100640;
+    status.size = (uint64_t{5} << 32) + 7;
+    status.access = {1700000000, 999999999};
+    status.modification = {-1, 500000000};  // half a second before 1970
+    status.creation = {-86401, 0};
+    status.statusChange = {0, 1};
+    status.device = 0xFD01;
+    status.inode = uint64_t{1} << 40;
+    status.links = 3;
+    status.owner = 1000;
+    status.group = 4294967294u;
+    FolderListing listing;
+    listing.add("first", FileStatus{});
+    listing.add("a longer name than fits in place", status);
+    ASSERT_EQ(listing.entries.size(), 2u);
+    EXPECT_STREQ(listing.nameOf(listing.entries[1]), "a longer name than fits in place");
+    const FileStatus back = listing.entries[1].unpacked();
+    EXPECT_EQ(back.mode, status.mode);
+    EXPECT_EQ(back.size, status.size);
+    for (auto [given, kept] : {std::pair{status.access, back.access},
+                               std::pair{status.modification, back.modification},
+                               std::pair{status.creation, back.creation},
+                               std::pair{status.statusChange, back.statusChange}}) {
+        EXPECT_EQ(kept.tv_sec, given.tv_sec);
+        EXPECT_EQ(kept.tv_nsec, given.tv_nsec);
+    }
+    EXPECT_EQ(back.device, status.device);
+    EXPECT_EQ(back.inode, status.inode);
+    EXPECT_EQ(back.links, status.links);
+    EXPECT_EQ(back.owner, status.owner);
+    EXPECT_EQ(back.group, status.group);
 }
 
 }  // namespace

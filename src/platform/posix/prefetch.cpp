@@ -5,6 +5,7 @@
 // reading the folders again. Nothing is changed: a name that vanishes or
 // cannot be read is passed over.
 #include <dirent.h>
+#include <malloc.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -164,13 +165,13 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
     }
     const std::string prefix = folder.back() == '/' ? folder : folder + '/';
     posix::FolderListing kept;
-    bool keeping = handsOver_ && share_->listings.startReading(folder);
+    bool keeping = nearTheWalk() && share_->listings.startReading(folder);
     // Given up at the first entry that cannot be kept: the walk, which may be
     // waiting for this listing, then reads the folder itself.
     auto giveUp = [&] {
         if (!keeping) return;
         keeping = false;
-        kept.entries = {};
+        kept = {};
         share_->listings.drop(folder);
     };
     if (keeping && !posix::stampOfFolder(fd, kept.stamp)) giveUp();
@@ -181,12 +182,13 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
     errno = 0;
     for (unsigned index = 0; const dirent* entry = readdir(listing); errno = 0) {
         if (stop_) break;
+        // Counted as the walk's listings count them: dot entries too.
+        keepPace();
         if (isDots(entry->d_name)) {
             // The walk's own listing hands them out too.
             if (keeping && !keepEntry(fd, entry->d_name, false, kept)) giveUp();
             continue;
         }
-        keepPace();
         if (keeping) {
             if (!keepEntry(fd, entry->d_name, index++ % kSampleStride == 0, kept)) giveUp();
         } else if (!cached) {
@@ -202,6 +204,14 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
     return children;
 }
 
+// A listing is kept only close in front of the walk: one far ahead (where
+// the readers run on a cold cache) would be held long, and the walk is in no
+// hurry for it there.
+bool TreePrefetch::nearTheWalk() const {
+    return handsOver_ && read_.load(std::memory_order_relaxed) <=
+                             share_->entriesWalked.load(std::memory_order_relaxed) + kHandOverLead;
+}
+
 // Looks `name` up for the listing kept for the walk, timing the look-up
 // where it is `sampled`; false when the folder's listing cannot be kept: it
 // grew too long, or an entry could not be looked up (the walk's own listing
@@ -210,15 +220,15 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
 bool TreePrefetch::keepEntry(int folderFd, const char* name, bool sampled,
                              posix::FolderListing& listing) {
     if (!share_->listings.fits(listing.entries.size() + 1)) return false;
-    posix::ListedEntry entry{name, {}};
+    posix::FileStatus status;
     const auto start =
         sampled ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
-    const bool found = posix::statusInFolder(folderFd, name, entry.status);
+    const bool found = posix::statusInFolder(folderFd, name, status);
     lookedUp_.fetch_add(1, std::memory_order_relaxed);
     if (sampled) countSample(std::chrono::steady_clock::now() - start < cachedLookUp_);
     if (!found) return errno == ENOENT;  // gone since the folder was read: passed over
-    if (!S_ISDIR(entry.status.mode) && entry.status.links > 1) return false;
-    listing.entries.push_back(std::move(entry));
+    if (!S_ISDIR(status.mode) && status.links > 1) return false;
+    listing.add(name, status);
     return true;
 }
 
@@ -227,10 +237,12 @@ bool TreePrefetch::keepEntry(int folderFd, const char* name, bool sampled,
 void TreePrefetch::handOver(int folderFd, const std::string& folder,
                             posix::FolderListing&& listing) {
     posix::FolderStamp after;
-    if (posix::stampOfFolder(folderFd, after) && after == listing.stamp)
-        share_->listings.put(folder, std::move(listing));
-    else
-        share_->listings.drop(folder);
+    if (!posix::stampOfFolder(folderFd, after) || !(after == listing.stamp))
+        return share_->listings.drop(folder);
+    // Kept a while: without the room they grew into.
+    listing.entries.shrink_to_fit();
+    listing.names.shrink_to_fit();
+    share_->listings.put(folder, std::move(listing));
 }
 
 void TreePrefetch::lookUp(int folderFd, const char* name) {
@@ -276,6 +288,10 @@ void TreePrefetch::keepPace() {
 
 TreePrefetch* startTreePrefetch(const char* folder) {
     if (folder == nullptr || folder[0] == '\0') return nullptr;
+    // Each reader would get a heap arena of its own, and on a long walk those
+    // hold megabytes the walk never needs again; two are enough.
+    static std::once_flag arenasLimited;
+    std::call_once(arenasLimited, [] { mallopt(M_ARENA_MAX, 2); });
     try {
         return new TreePrefetch(folder);
     } catch (...) {

@@ -87,6 +87,7 @@ private:
     std::vector<std::string> readFolder(const std::string& folder);
     void keepPace();
     void countSample(bool fast);
+    bool nearTheWalk() const;
     void lookUp(int folderFd, const char* name);
     bool lookUpIsCached(int folderFd, const char* name);
     bool keepEntry(int folderFd, const char* name, bool sampled, posix::FolderListing& listing);
