@@ -5,7 +5,6 @@
 // reading the folders again. Nothing is changed: a name that vanishes or
 // cannot be read is passed over.
 #include <dirent.h>
-#include <malloc.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -288,10 +287,6 @@ void TreePrefetch::keepPace() {
 
 TreePrefetch* startTreePrefetch(const char* folder) {
     if (folder == nullptr || folder[0] == '\0') return nullptr;
-    // Each reader would get a heap arena of its own, and on a long walk those
-    // hold megabytes the walk never needs again; two are enough.
-    static std::once_flag arenasLimited;
-    std::call_once(arenasLimited, [] { mallopt(M_ARENA_MAX, 2); });
     try {
         return new TreePrefetch(folder);
     } catch (...) {
