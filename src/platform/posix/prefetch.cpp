@@ -90,8 +90,7 @@ TreePrefetch::TreePrefetch(std::string root, uint64_t lead,
       pending_{PendingFolder{{}, std::move(root)}} {
     posix::addShare(share_);
     try {
-        for (int i = 0; i < kReaders + kColdReaders; ++i)
-            readers_.emplace_back([this, i] { readFolders(i >= kReaders); });
+        for (int i = 0; i < kReaders; ++i) readers_.emplace_back([this] { readFolders(); });
     } catch (...) {
         // The readers already started must not outlive a half-built object.
         stop_ = true;
@@ -115,12 +114,11 @@ void TreePrefetch::waitUntilDone() {
 // Several readers keep several inode reads in flight. They take the folder
 // that comes first in the walk's order (depth first, subfolders in listing
 // order), so that what they keep is what the walk asks for next.
-void TreePrefetch::readFolders(bool coldOnly) {
+void TreePrefetch::readFolders() {
     PendingFolder folder;
-    while (!stop_ && takeFolder(folder, coldOnly)) {
+    while (!stop_ && takeFolder(folder)) {
         if (folder.path.empty()) {
-            // Others are still reading folders that may hold more, or the
-            // cache is warm and this reader would only take a processor.
+            // Others are still reading folders that may hold more.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
@@ -141,11 +139,10 @@ bool TreePrefetch::comesLater(const PendingFolder& a, const PendingFolder& b) {
     return a.place > b.place;
 }
 
-bool TreePrefetch::takeFolder(PendingFolder& folder, bool coldOnly) {
+bool TreePrefetch::takeFolder(PendingFolder& folder) {
     std::lock_guard<std::mutex> lock(mutex_);
     folder.path.clear();
     if (pending_.empty()) return busy_ > 0;
-    if (coldOnly && share_->cacheWarm.load(std::memory_order_relaxed)) return true;
     std::pop_heap(pending_.begin(), pending_.end(), comesLater);
     folder = std::move(pending_.back());
     pending_.pop_back();

@@ -20,7 +20,7 @@ namespace posix {
 // root: the listings it read, and how far the walk has got.
 struct ReadAheadShare {
     // The largest number of entries kept for the walk at once.
-    static constexpr size_t kKeptEntries = 16384;
+    static constexpr size_t kKeptEntries = 8192;
 
     explicit ReadAheadShare(const std::string& rootFolder)
         : root(listingKey(rootFolder)), listings(kKeptEntries) {}
@@ -80,10 +80,9 @@ private:
     };
     static bool comesLater(const PendingFolder& a, const PendingFolder& b);
 
-    void readFolders(bool coldOnly);
-    // False once no folder is left and none is being read; an empty path
-    // when the reader is to wait.
-    bool takeFolder(PendingFolder& folder, bool coldOnly);
+    void readFolders();
+    // False once no folder is left and none is being read.
+    bool takeFolder(PendingFolder& folder);
     std::vector<std::string> readFolder(const std::string& folder);
     void keepPace();
     void countSample(bool fast);
@@ -93,10 +92,7 @@ private:
     bool keepEntry(int folderFd, const char* name, bool sampled, posix::FolderListing& listing);
     void handOver(int folderFd, const std::string& folder, posix::FolderListing&& listing);
 
-    // Readers that work while the cache is warm, and those that join them
-    // while it is cold, to keep more of the disk's reads in flight.
     static constexpr int kReaders = 4;
-    static constexpr int kColdReaders = 4;
     const uint64_t lead_;
     const std::chrono::nanoseconds cachedLookUp_;
     const bool handsOver_;
