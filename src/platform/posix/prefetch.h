@@ -1,5 +1,6 @@
 // Reads a tree's folders and entry metadata on background threads, ahead of
-// the walk, so that the walk's own listings find the inodes in the cache.
+// the walk: on a cold cache so that the walk's own listings find the inodes
+// in the cache, on a warm one to hand the walk the listings themselves.
 #pragma once
 
 #include <atomic>
