@@ -22,6 +22,12 @@
 
 namespace posix {
 
+std::string withoutEndSeparators(const char* path) {
+    std::string text(path);
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
 OpenFolder::~OpenFolder() {
     if (fd >= 0) close(fd);
 }
@@ -40,12 +46,6 @@ std::mutex anchorsLock;
 // its anchors while the process exits must find them.
 std::vector<Anchor>& anchors = *new std::vector<Anchor>;
 int nextAnchorId = 1;
-
-std::string withoutEndSeparators(const char* path) {
-    std::string text(path);
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text;
-}
 
 // Whether `path` is the anchored folder `text` or lies below it; `rest`
 // receives the part below it, without separators at either end.

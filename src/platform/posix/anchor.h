@@ -39,6 +39,9 @@ struct NameAt {
     const char* c_name() const { return name.c_str(); }
 };
 
+// `path` without separators at its end ("/" stays the root).
+std::string withoutEndSeparators(const char* path);
+
 // Finds the folder that holds the last name of `path`. False with errno set
 // when it cannot be reached: ELOOP for a link on the way.
 bool locate(const char* path, NameAt& at);

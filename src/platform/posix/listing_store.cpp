@@ -1,5 +1,7 @@
 #include "platform/posix/listing_store.h"
 
+#include "platform/posix/anchor.h"
+
 namespace posix {
 
 namespace {
@@ -85,9 +87,7 @@ bool stampOfFolder(int fd, FolderStamp& stamp) {
 }
 
 std::string listingKey(const std::string& folder) {
-    std::string key = folder;
-    while (key.size() > 1 && key.back() == '/') key.pop_back();
-    return key;
+    return withoutEndSeparators(folder.c_str());
 }
 
 bool ListingStore::startReading(const std::string& folder) {
