@@ -27,7 +27,10 @@ namespace posix {
 namespace {
 
 std::mutex sharesLock;
-std::vector<std::shared_ptr<ReadAheadShare>> shares;  // guarded by sharesLock
+// Guarded by sharesLock. Never destroyed: a worker that is still stopping
+// its read-ahead while the process exits (after Cancel) must find it.
+std::vector<std::shared_ptr<ReadAheadShare>>& shares =
+    *new std::vector<std::shared_ptr<ReadAheadShare>>;
 
 void addShare(const std::shared_ptr<ReadAheadShare>& share) {
     std::lock_guard<std::mutex> lock(sharesLock);
