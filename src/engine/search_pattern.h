@@ -70,7 +70,7 @@ void createEntryTable();
 void ensureEntry(int32_t index);
 
 // Hands each file of the list from base to top (skipping emptied names) to
-// `visit`, and gathers the folders at the front of the list in listing
+// `visit`, with its entry, and gathers the folders at the front of the list in listing
 // order; returns the end of the folders.
 template <typename Visit>
 int32_t visitFilesGatherFolders(int32_t base, int32_t top, Visit visit) {
@@ -83,7 +83,7 @@ int32_t visitFilesGatherFolders(int32_t base, int32_t top, Visit visit) {
             ++folderEnd;
             continue;
         }
-        visit(entryName(i));
+        visit(entryName(i), entry);
     }
     return folderEnd;
 }

@@ -218,7 +218,7 @@ void announceCopies(SearchPattern& source, int32_t base, int32_t top) {
 int32_t copyMissingFiles(SearchPattern& source, SearchPattern& target, int32_t base,
                          int32_t top, const FolderLinks& links) {
     announceCopies(source, base, top);
-    return visitFilesGatherFolders(base, top, [&](const char* name) {
+    return visitFilesGatherFolders(base, top, [&](const char* name, const SourceEntry&) {
         const auto nameOffset = static_cast<uint32_t>(name - runState.entryNames);
         if (const FileIdentity* identity = links.find(nameOffset)) {
             copyLinkedFile(*identity, source.withName(name), target.withName(name));

@@ -1,7 +1,9 @@
 #include "engine/verify_walk.h"
 
 #include <string>
+#include <vector>
 
+#include "engine/paired_verify.h"
 #include "engine/search_pattern.h"
 #include "platform/windows_api.h"
 #include "report/fatal_message.h"
@@ -45,9 +47,13 @@ int32_t listSource(SearchPattern& source, const char* targetPattern, int32_t bas
 // Compares this folder's files and gathers its folders at the front of the
 // list; returns the end of the folders.
 int32_t verifyFiles(SearchPattern& source, SearchPattern& target, int32_t base, int32_t top) {
-    return visitFilesGatherFolders(base, top, [&](const char* name) {
-        verifyFile(source.withName(name), target.withName(name));
-    });
+    std::vector<FileToVerify> files;
+    const int32_t folderEnd =
+        visitFilesGatherFolders(base, top, [&](const char* name, const SourceEntry& entry) {
+            files.push_back({name, (uint64_t{entry.sizeHigh} << 32) | entry.sizeLow});
+        });
+    verifyFolderFiles(source, target, files);
+    return folderEnd;
 }
 
 // A target folder that a link has taken the place of is a difference: it is

@@ -1,6 +1,7 @@
 #include "transfer/file_verify.h"
 
 #include <cstring>
+#include <functional>
 
 #include "platform/windows_api.h"
 #include "report/fatal_message.h"
@@ -85,6 +86,10 @@ bool sameSize(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
     return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow;
 }
 
+DWORD blockWanted(uint64_t left) {
+    return left < kBlockSize ? static_cast<DWORD>(left) : kBlockSize;
+}
+
 int countEqualPair(const char* source, const char* target) {
     writeCopyListLine(source, target);
     ++runState.filesProcessed;
@@ -101,7 +106,7 @@ int compareContents(ComparedPair& pair, const char* source, const char* target) 
     char* sourceBlock = runState.transferBuffer1;
     char* targetBlock = runState.transferBuffer2;
     for (uint64_t left = fileSize(pair.sourceInfo); left > 0;) {
-        const DWORD wanted = left < kBlockSize ? static_cast<DWORD>(left) : kBlockSize;
+        const DWORD wanted = blockWanted(left);
         if (checkCancel()) {
             pair.restoreTimesAndClose();
             fatalMessage(1, "Program terminated due to Cancel");
@@ -139,7 +144,58 @@ int compareContents(ComparedPair& pair, const char* source, const char* target) 
     return countEqualPair(source, target);
 }
 
+// compareContents without a word said: true when both files hold the same
+// bytes up to the size they had when opened.
+bool contentsMatch(ComparedPair& pair, PairBlocks blocks, const std::function<bool()>& stop) {
+    for (uint64_t left = fileSize(pair.sourceInfo); left > 0;) {
+        const DWORD wanted = blockWanted(left);
+        if (stop()) return false;
+        DWORD sourceCount = 0, targetCount = 0;
+        if (!ReadFile(pair.source, blocks.source, wanted, &sourceCount, nullptr) ||
+            !ReadFile(pair.target, blocks.target, wanted, &targetCount, nullptr) ||
+            sourceCount != targetCount ||
+            std::memcmp(blocks.source, blocks.target, sourceCount) != 0) {
+            return false;
+        }
+        if (sourceCount < wanted) break;
+        left -= sourceCount;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool pairMatches(const char* source, const char* target, PairBlocks blocks,
+                 const std::function<bool()>& stop, uint64_t& size) {
+    ComparedPair pair{};
+    pair.source = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              kOpenFlags, nullptr);
+    if (pair.source == INVALID_HANDLE_VALUE) return false;
+    pair.target = CreateFileA(target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              kOpenFlags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (pair.target == INVALID_HANDLE_VALUE) {
+        CloseHandle(pair.source);
+        return false;
+    }
+    if (!GetFileInformationByHandle(pair.source, &pair.sourceInfo) ||
+        !GetFileInformationByHandle(pair.target, &pair.targetInfo) ||
+        !sameSize(pair.sourceInfo, pair.targetInfo)) {
+        pair.closeBoth();
+        return false;
+    }
+    size = fileSize(pair.sourceInfo);
+    const bool equal = contentsMatch(pair, blocks, stop);
+    pair.restoreTimesAndClose();
+    return equal;
+}
+
+void countMatchedPair(const char* source, const char* target, uint64_t size) {
+    const auto high = static_cast<DWORD>(size >> 32);
+    const auto low = static_cast<DWORD>(size);
+    addBytes(runState.bytesCopied, high, low);
+    addBytes(runState.virtualBytesCopied, high, low);
+    countEqualPair(source, target);
+}
 
 int verifyFile(const char* source, const char* target) {
     ComparedPair pair{};

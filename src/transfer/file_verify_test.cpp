@@ -1,5 +1,8 @@
 #include "transfer/file_verify.h"
 
+#include <functional>
+#include <vector>
+
 #include "platform/windows_api.h"
 #include "transfer/transfer_test_fixture.h"
 
@@ -100,6 +103,79 @@ TEST_F(VerifyTest, TrialRunCountsEqualSizesWithoutReading) {
     EXPECT_EQ(verifyPair("abcd", "wxyz"), 1);
     EXPECT_EQ(logText(), from + " " + to + "\r\n");
     EXPECT_EQ(runState.bytesCopied, 4.0);
+}
+
+// pairMatches decides alone, on another thread, and says nothing: whatever
+// it does not find equal is left to verifyFile.
+class QuietCompareTest : public VerifyTest {
+protected:
+    bool matches(const std::string& sourceContent, const std::string& targetContent,
+                 const std::function<bool()>& stop = [] { return false; }) {
+        writeFile(from, sourceContent);
+        writeFile(to, targetContent);
+        return matchesAsTheyAre(stop);
+    }
+    bool matchesAsTheyAre(const std::function<bool()>& stop = [] { return false; }) {
+        size = 12345;
+        return pairMatches(from.c_str(), to.c_str(), {sourceBlock.data(), targetBlock.data()},
+                           stop, size);
+    }
+    void expectNothingSaid() {
+        EXPECT_EQ(logText(), "");
+        EXPECT_EQ(runState.exceptionCount, 0);
+        EXPECT_EQ(runState.busyList.count, 0);
+        EXPECT_EQ(runState.totalFilesCopied, 0);
+        EXPECT_EQ(runState.bytesCopied, 0.0);
+    }
+    std::vector<char> sourceBlock = std::vector<char>(131072);
+    std::vector<char> targetBlock = std::vector<char>(131072);
+    uint64_t size = 0;
+};
+
+TEST_F(QuietCompareTest, EqualPairsMatchWithTheirSizeAtEveryBlockBoundary) {
+    for (size_t length : {size_t{0}, size_t{1}, size_t{131072}, size_t{262144 + 5}}) {
+        EXPECT_TRUE(matches(blockPattern(length), blockPattern(length))) << length;
+        EXPECT_EQ(size, length);
+    }
+    expectNothingSaid();
+}
+
+TEST_F(QuietCompareTest, EveryDifferenceOrFailureIsLeftToVerifyFile) {
+    std::string changed = blockPattern(131072 + 10);
+    changed.back() = 'x';
+    EXPECT_FALSE(matches(blockPattern(131072 + 10), changed));
+    EXPECT_FALSE(matches("abc", "abcd"));
+    writeFile(to, "same");
+    {
+        ForeignLock writer(to, LOCK_EX);
+        writeFile(from, "same");
+        EXPECT_FALSE(matchesAsTheyAre());
+    }
+    ASSERT_EQ(unlink(to.c_str()), 0);
+    EXPECT_FALSE(matchesAsTheyAre());
+    ASSERT_EQ(symlink(from.c_str(), to.c_str()), 0);
+    EXPECT_FALSE(matchesAsTheyAre()) << "a link is compared as itself";
+    ASSERT_EQ(unlink(from.c_str()), 0);
+    EXPECT_FALSE(matchesAsTheyAre());
+    expectNothingSaid();
+}
+
+TEST_F(QuietCompareTest, StopEndsTheComparisonBeforeTheNextBlock) {
+    int asked = 0;
+    EXPECT_FALSE(matches(blockPattern(3 * 131072), blockPattern(3 * 131072),
+                         [&] { return ++asked == 2; }));
+    EXPECT_EQ(asked, 2);
+    expectNothingSaid();
+}
+
+TEST_F(QuietCompareTest, CountingAMatchListsThePairAsVerifyFileDoes) {
+    EXPECT_TRUE(matches(blockPattern(5000), blockPattern(5000)));
+    countMatchedPair(from.c_str(), to.c_str(), size);
+    EXPECT_EQ(logText(), from + " " + to + "\r\n");
+    EXPECT_EQ(runState.filesProcessed, 1u);
+    EXPECT_EQ(runState.totalFilesCopied, 1);
+    EXPECT_EQ(runState.bytesCopied, 5000.0);
+    EXPECT_EQ(runState.virtualBytesCopied, 5000.0);
 }
 
 }  // namespace

@@ -1,0 +1,20 @@
+// Verifies the files of one folder on two processors: a second thread
+// compares pairs beside the walk's own thread, and the walk reports every
+// pair in listing order, as if it had compared them all itself.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class SearchPattern;
+
+struct FileToVerify {
+    const char* name;
+    uint64_t listedSize;  // decides only what is shared, never the result
+};
+
+void verifyFolderFiles(SearchPattern& source, SearchPattern& target,
+                       const std::vector<FileToVerify>& files);
+
+// Pairs the second thread has compared since the process started.
+uint64_t pairsComparedBeside();

@@ -1,0 +1,115 @@
+#include "engine/paired_verify.h"
+
+#include <string>
+#include <vector>
+
+#include "engine/search_pattern.h"
+#include "transfer/transfer_test_fixture.h"
+
+namespace {
+
+// What a verify of one folder leaves behind.
+struct Outcome {
+    std::string log;
+    std::vector<std::string> exceptions, busy;
+    uint32_t filesProcessed = 0;
+    int32_t filesCopied = 0;
+    double bytes = 0;
+};
+
+std::vector<std::string> described(const EntryList& list) {
+    std::vector<std::string> lines;
+    for (int32_t i = 0; i < list.count; ++i) {
+        const ListEntry& entry = list.entries[i];
+        lines.push_back(std::string(entry.firstName) + "|" + entry.secondName + "|" +
+                        std::to_string(entry.code) + "|" + std::to_string(entry.messageIndex));
+    }
+    return lines;
+}
+
+class PairedVerifyTest : public TransferTest {
+protected:
+    void add(const std::string& name, const std::string& sourceContent,
+             const std::string& targetContent) {
+        writeFile(source(name), sourceContent);
+        writeFile(target(name), targetContent);
+        listed(name, sourceContent.size());
+    }
+    void listed(const std::string& name, uint64_t size) {
+        names.push_back(name);
+        sizes.push_back(size);
+    }
+    // A fresh run state and log for each verify of the same folder.
+    Outcome verifyWithDelay(int32_t delay, const std::string& logName) {
+        TearDown();
+        runState.transferBuffer1 = static_cast<char*>(heapAllocate(131072));
+        runState.transferBuffer2 = static_cast<char*>(heapAllocate(131072));
+        runState.delayOpen = runState.delaySource = -1;
+        runState.delayTarget = delay;
+        logPath = dir / logName;
+        runState.logFileName.assign(logPath.c_str());
+        openLog();
+        std::vector<FileToVerify> files;
+        for (size_t i = 0; i < names.size(); ++i) files.push_back({names[i].c_str(), sizes[i]});
+        std::string sourcePattern = sourceDir + "/*.*", targetPattern = targetDir + "/*.*";
+        SearchPattern sourceFolder(sourcePattern.c_str(), 1), targetFolder(targetPattern.c_str(), 2);
+        verifyFolderFiles(sourceFolder, targetFolder, files);
+        return {logText(),
+                described(runState.exceptionList),
+                described(runState.busyList),
+                runState.filesProcessed,
+                runState.totalFilesCopied,
+                runState.bytesCopied};
+    }
+    std::vector<std::string> names;
+    std::vector<uint64_t> sizes;
+};
+
+void expectSameOutcome(const Outcome& shared, const Outcome& alone) {
+    EXPECT_EQ(shared.log, alone.log);
+    EXPECT_EQ(shared.exceptions, alone.exceptions);
+    EXPECT_EQ(shared.busy, alone.busy);
+    EXPECT_EQ(shared.filesProcessed, alone.filesProcessed);
+    EXPECT_EQ(shared.filesCopied, alone.filesCopied);
+    EXPECT_EQ(shared.bytes, alone.bytes);
+}
+
+// Whichever thread compares a pair, the log, the lists and the counters are
+// those of verifying the folder pair by pair in listing order.
+TEST_F(PairedVerifyTest, SharedComparisonReportsAsTheWalkAloneWould) {
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "equal" + std::to_string(i);
+        add(name, blockPattern(1000 + i * 20000), blockPattern(1000 + i * 20000));
+        if (i == 5) {
+            std::string changed = blockPattern(300000);
+            changed[299999] = 'x';
+            add("last byte differs", blockPattern(300000), changed);
+        }
+        if (i == 9) add("longer target", "abc", "abcd");
+        if (i == 13) {
+            writeFile(source("no target"), "lonely");
+            listed("no target", 6);
+        }
+        if (i == 17) listed("no source", 10);
+    }
+    add("over the shared size", blockPattern(17 << 20), blockPattern(17 << 20));
+    add("empty", "", "");
+    add("busy target", "same", "same");
+    ForeignLock writer(target("busy target"), LOCK_EX);
+
+    const uint64_t besideBefore = pairsComparedBeside();
+    Outcome shared = verifyWithDelay(-1, "shared.log");
+    // The second thread may not wake before the walk's thread is done with a
+    // folder this small: verify it again until it has taken part.
+    for (int round = 0; round < 50 && pairsComparedBeside() == besideBefore; ++round)
+        shared = verifyWithDelay(-1, "shared.log");
+    EXPECT_GT(pairsComparedBeside(), besideBefore);
+    Outcome alone = verifyWithDelay(1, "alone.log");
+
+    expectSameOutcome(shared, alone);
+    EXPECT_EQ(alone.filesCopied, 26);
+    EXPECT_EQ(alone.exceptions.size(), 4u);
+    EXPECT_EQ(alone.busy.size(), 1u);
+}
+
+}  // namespace
