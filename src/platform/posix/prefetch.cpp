@@ -174,10 +174,12 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
         share_->listings.drop(folder);
     };
     if (keeping && !posix::stampOfFolder(fd, kept.stamp)) giveUp();
-    // Where a listing is not kept: while the samples find the cache warm,
-    // only every kSampleStride-th entry is looked up; after the first slow
-    // one, every entry is.
-    bool cached = true;
+    // Where a listing is not kept, every kSampleStride-th entry is looked up
+    // and timed, and the others only while a quarter or more of those were
+    // slow: a busy processor slows a cached look-up now and then, and one
+    // such sample must not set the reader to look up a large folder the walk
+    // will find cached anyway.
+    unsigned samples = 0, slowSamples = 0;
     errno = 0;
     for (unsigned index = 0; const dirent* entry = readdir(listing); errno = 0) {
         if (stop_) break;
@@ -190,10 +192,11 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
         }
         if (keeping) {
             if (!keepEntry(fd, entry->d_name, index++ % kSampleStride == 0, kept)) giveUp();
-        } else if (!cached) {
-            lookUp(fd, entry->d_name);
         } else if (index++ % kSampleStride == 0) {
-            cached = lookUpIsCached(fd, entry->d_name);
+            ++samples;
+            if (!lookUpIsCached(fd, entry->d_name)) ++slowSamples;
+        } else if (slowSamples * 4 > samples) {
+            lookUp(fd, entry->d_name);
         }
         if (isFolderEntry(fd, entry)) children.push_back(prefix + entry->d_name);
     }

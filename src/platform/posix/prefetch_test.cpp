@@ -42,8 +42,8 @@ TEST(TreePrefetch, ReadsEveryFolderOfTheTreeButNoneOutsideIt) {
     EXPECT_EQ(prefetch.foldersRead(), 6u);  // tree and its five folders
 }
 
-// Where samples find the cache warm only they are looked up; after a slow
-// one, every entry of the folder is.
+// Where samples find the cache warm only they are looked up; where they are
+// slow, every entry of the folder is.
 TEST(TreePrefetch, LooksUpEveryEntryOnlyWhereTheSamplesWereSlow) {
     ScratchFolder scratch;
     scratch.folder("tree");
