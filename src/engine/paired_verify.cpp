@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <exception>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "engine/search_pattern.h"
+#include "platform/side_thread.h"
 #include "report/fatal_message.h"
 #include "report/progress.h"
 #include "report/run_state.h"
@@ -22,24 +20,8 @@ constexpr uint64_t kLargestShared = 16u << 20;
 // The pairs compared before the walk reports them, at most.
 constexpr uint64_t kShareBytes = 64u << 20;
 constexpr size_t kSharePairs = 256;
-// How long a thread looks for the other before it sleeps: waking a sleeping
-// processor costs tens of microseconds, more than a small pair's compare.
-constexpr auto kLookBeforeSleep = std::chrono::microseconds(100);
 constexpr DWORD kBlockSize = 131072;
 constexpr size_t kNotShared = ~size_t{0};
-
-// Waits until `value` no longer holds `old`.
-template <typename T>
-void awaitChange(const std::atomic<T>& value, T old) {
-    const auto sleepAt = std::chrono::steady_clock::now() + kLookBeforeSleep;
-    while (value.load(std::memory_order_acquire) == old) {
-        if (std::chrono::steady_clock::now() > sleepAt) {
-            value.wait(old, std::memory_order_acquire);
-            return;
-        }
-        std::this_thread::yield();
-    }
-}
 
 // A run of one folder's pairs that both threads take from, one at a time.
 struct Share {
@@ -49,7 +31,6 @@ struct Share {
     std::vector<uint64_t> sizes;
     std::atomic<size_t> next{0};
     std::atomic<bool> stop{false};
-    std::atomic<bool> helperDone{false};
 };
 
 std::atomic<uint64_t> comparedBeside{0};
@@ -68,62 +49,17 @@ size_t compareClaimed(Share& share, PairBlocks blocks, const std::function<bool(
     return compared;
 }
 
-// The second thread. It touches nothing of the run's state: its results
-// go into the share it took.
-class Helper {
-public:
-    Helper() : thread_([this] { run(); }) {}
-
-    void offer(Share* share) {
-        pending_.store(share, std::memory_order_release);
-        generation_.fetch_add(1, std::memory_order_release);
-        generation_.notify_one();
-    }
-    // True when the helper never took the share: nothing to wait for.
-    bool withdraw(Share* share) {
-        Share* expected = share;
-        return pending_.compare_exchange_strong(expected, nullptr);
-    }
-
-private:
-    void run() {
-        std::vector<char> blocks(2 * kBlockSize);
-        uint32_t seen = 0;
-        for (;;) {
-            awaitChange(generation_, seen);
-            seen = generation_.load(std::memory_order_acquire);
-            Share* share = pending_.exchange(nullptr, std::memory_order_acq_rel);
-            if (share == nullptr) continue;
-            comparedBeside += compareClaimed(
-                *share, {blocks.data(), blocks.data() + kBlockSize},
-                [share] { return share->stop.load(std::memory_order_relaxed); });
-            share->helperDone.store(true, std::memory_order_release);
-            share->helperDone.notify_one();
-        }
-    }
-
-    std::atomic<uint32_t> generation_{0};
-    std::atomic<Share*> pending_{nullptr};
-    std::thread thread_;
-};
-
-// Started at the first share and never ended: a run stopped by Cancel or a
-// fatal message exits while the thread waits. Null when none could start.
-Helper* helper() {
-    static Helper* const started = []() -> Helper* {
-        try {
-            return new Helper;
-        } catch (const std::exception&) {
-            return nullptr;
-        }
-    }();
-    return started;
+// Blocks for the side thread's comparisons, which touch nothing of the
+// run's state: their results go into the share.
+PairBlocks sideBlocks() {
+    static char* const blocks = new char[2 * kBlockSize];
+    return {blocks, blocks + kBlockSize};
 }
 
 // Throttling delays and trial runs keep to verifyFile's own way.
 bool mayShare() {
     return !runState.trialRun && runState.delayOpen <= 0 && runState.delaySource <= 0 &&
-           runState.delayTarget <= 0 && helper() != nullptr;
+           runState.delayTarget <= 0 && platform::SideThread::get() != nullptr;
 }
 
 // The end of the run of files that starts at `from` and is reported at once.
@@ -136,7 +72,6 @@ size_t runEnd(const std::vector<FileToVerify>& files, size_t from) {
 }
 
 void compareShared(Share& share) {
-    Helper& second = *helper();
     // Largest first, so that neither thread is left with a large pair at the
     // end while the other waits.
     std::stable_sort(share.pairs.begin(), share.pairs.end(),
@@ -145,7 +80,13 @@ void compareShared(Share& share) {
                      });
     share.matched.assign(share.pairs.size(), 0);
     share.sizes.assign(share.pairs.size(), 0);
-    second.offer(&share);
+    platform::SideThread::Job beside([&share] {
+        comparedBeside += compareClaimed(share, sideBlocks(), [&share] {
+            return share.stop.load(std::memory_order_relaxed);
+        });
+    });
+    platform::SideThread& side = *platform::SideThread::get();
+    side.offer(beside);
     bool cancelled = false;
     compareClaimed(share, {runState.transferBuffer1, runState.transferBuffer2}, [&] {
         refreshProgressDisplay();
@@ -155,7 +96,7 @@ void compareShared(Share& share) {
         }
         return cancelled;
     });
-    if (!second.withdraw(&share)) awaitChange(share.helperDone, false);
+    side.finish(beside);
     if (cancelled) fatalMessage(1, "Program terminated due to Cancel");
 }
 

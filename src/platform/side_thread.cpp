@@ -1,0 +1,67 @@
+#include "platform/side_thread.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+namespace platform {
+namespace {
+
+constexpr auto kLookBeforeSleep = std::chrono::microseconds(100);
+
+// Waits until `value` no longer holds `old`: looking for a while, then asleep.
+template <typename T>
+void awaitChange(const std::atomic<T>& value, T old) {
+    const auto sleepAt = std::chrono::steady_clock::now() + kLookBeforeSleep;
+    while (value.load(std::memory_order_acquire) == old) {
+        if (std::chrono::steady_clock::now() > sleepAt) {
+            value.wait(old, std::memory_order_acquire);
+            return;
+        }
+        std::this_thread::yield();
+    }
+}
+
+}  // namespace
+
+// Never destroyed: a run ended by Cancel or a fatal message exits while the
+// thread waits for work.
+SideThread* SideThread::get() {
+    static SideThread* const started = []() -> SideThread* {
+        try {
+            return new SideThread;
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+    }();
+    return started;
+}
+
+SideThread::SideThread() { std::thread([this] { serve(); }).detach(); }
+
+void SideThread::offer(Job& job) {
+    pending_.store(&job, std::memory_order_release);
+    offers_.fetch_add(1, std::memory_order_release);
+    offers_.notify_one();
+}
+
+bool SideThread::finish(Job& job) {
+    Job* expected = &job;
+    if (pending_.compare_exchange_strong(expected, nullptr)) return false;
+    awaitChange(job.done, false);
+    return true;
+}
+
+void SideThread::serve() {
+    for (uint32_t seen = 0;;) {
+        awaitChange(offers_, seen);
+        seen = offers_.load(std::memory_order_acquire);
+        Job* job = pending_.exchange(nullptr, std::memory_order_acq_rel);
+        if (job == nullptr) continue;
+        job->run();
+        job->done.store(true, std::memory_order_release);
+        job->done.notify_one();
+    }
+}
+
+}  // namespace platform
