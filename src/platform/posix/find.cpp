@@ -1,4 +1,6 @@
 // Folder listings and single-name look-ups.
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -19,10 +21,26 @@
 #include "platform/posix/handle.h"
 #include "platform/posix/listing_store.h"
 #include "platform/posix/prefetch.h"
+#include "platform/side_thread.h"
 #include "platform/windows_api.h"
 
 namespace posix {
 namespace {
+
+// Names read from a folder and looked up, not yet handed out: the look-ups
+// of a long batch are shared with the side thread.
+struct LookedUpBatch {
+    std::vector<char> names;  // each ends in a NUL
+    std::vector<uint32_t> nameAt;
+    std::vector<FileStatus> status;
+    std::vector<int> error;  // the look-up's errno, 0 when it found the entry
+    std::atomic<size_t> claimed{0};
+    size_t next = 0;
+    int endError = -1;  // once the folder is read to its end: readdir's errno
+
+    size_t size() const { return nameAt.size(); }
+    const char* name(size_t i) const { return names.data() + nameAt[i]; }
+};
 
 struct FindHandle : Handle {
     // The pattern is kept only for test faults that name it.
@@ -33,11 +51,18 @@ struct FindHandle : Handle {
         if (folder != nullptr) closedir(folder);
     }
     DIR* folder;  // null for a single-name look-up, and for a listing read ahead
+    LookedUpBatch batch;
     FolderListing readAhead;
     size_t nextReadAhead = 0;
     std::shared_ptr<ReadAheadShare> share;  // where the walk's progress is counted
     std::string pattern;
 };
+
+constexpr size_t kBatchEntries = 512;
+// Shorter batches are looked up by the walk's thread alone: handing over
+// would cost more than it saves.
+constexpr size_t kSharedBatch = 128;
+constexpr size_t kClaimedAtOnce = 16;
 
 constexpr char kListingSuffix[] = "*.*";
 constexpr size_t kSuffixLength = sizeof kListingSuffix - 1;
@@ -90,6 +115,45 @@ void countEntry(const FindHandle& find) {
     if (find.share) find.share->entriesWalked.fetch_add(1, std::memory_order_relaxed);
 }
 
+void lookUpClaimed(LookedUpBatch& batch, int folderFd) {
+    for (size_t from; (from = batch.claimed.fetch_add(kClaimedAtOnce)) < batch.size();) {
+        const size_t to = std::min(from + kClaimedAtOnce, batch.size());
+        for (size_t i = from; i < to; ++i)
+            batch.error[i] = statusInFolder(folderFd, batch.name(i), batch.status[i]) ? 0 : errno;
+    }
+}
+
+// Reads the next names of the folder and looks them up, the side thread
+// taking part in a long batch; an error of the reading ends the batch.
+void readBatch(FindHandle& find) {
+    LookedUpBatch& batch = find.batch;
+    batch.names.clear();
+    batch.nameAt.clear();
+    batch.next = 0;
+    while (batch.size() < kBatchEntries) {
+        errno = 0;
+        const dirent* entry = readdir(find.folder);
+        if (entry == nullptr) {
+            batch.endError = errno;
+            break;
+        }
+        batch.nameAt.push_back(static_cast<uint32_t>(batch.names.size()));
+        batch.names.insert(batch.names.end(), entry->d_name,
+                           entry->d_name + std::strlen(entry->d_name) + 1);
+    }
+    batch.status.resize(batch.size());
+    batch.error.resize(batch.size());
+    batch.claimed.store(0, std::memory_order_relaxed);
+    const int folderFd = dirfd(find.folder);
+    platform::SideThread* side =
+        batch.size() >= kSharedBatch ? platform::SideThread::get() : nullptr;
+    if (side == nullptr) return lookUpClaimed(batch, folderFd);
+    platform::SideThread::Job beside([&batch, folderFd] { lookUpClaimed(batch, folderFd); });
+    side->offer(beside);
+    lookUpClaimed(batch, folderFd);
+    side->finish(beside);
+}
+
 // The next entry of the listing into `data`; entries that vanish between
 // reading the folder and looking at them are passed over.
 BOOL nextEntry(FindHandle& find, WIN32_FIND_DATAA* data) {
@@ -101,18 +165,22 @@ BOOL nextEntry(FindHandle& find, WIN32_FIND_DATAA* data) {
         fillFindData(entry.unpacked(), find.readAhead.nameOf(entry), data);
         return TRUE;
     }
+    LookedUpBatch& batch = find.batch;
     for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(find.folder);
-        if (entry == nullptr)
-            return errno == 0 ? failWithCode(ERROR_NO_MORE_FILES) : failWithErrno(errno);
-        FileStatus status;
+        if (batch.next == batch.size()) {
+            if (batch.endError >= 0)
+                return batch.endError == 0 ? failWithCode(ERROR_NO_MORE_FILES)
+                                           : failWithErrno(batch.endError);
+            readBatch(find);
+            continue;
+        }
+        const size_t i = batch.next++;
         countEntry(find);
-        if (statusInFolder(dirfd(find.folder), entry->d_name, status)) {
-            fillFindData(status, entry->d_name, data);
+        if (batch.error[i] == 0) {
+            fillFindData(batch.status[i], batch.name(i), data);
             return TRUE;
         }
-        if (errno != ENOENT) return failWithErrno(errno);
+        if (batch.error[i] != ENOENT) return failWithErrno(batch.error[i]);
     }
 }
 

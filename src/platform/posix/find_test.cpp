@@ -65,6 +65,37 @@ TEST(FindFiles, ListingGivesDotEntriesAndEveryEntryWithoutFollowingLinks) {
     EXPECT_EQ(entries["plain.txt"].cAlternateFileName[0], '\0');
 }
 
+// A long folder is read and looked up in batches, the look-ups shared by two
+// threads: every entry still comes once, with its own record.
+TEST(FindFiles, LongFolderGivesEachEntryOnceWithItsOwnRecord) {
+    ScratchFolder scratch;
+    constexpr int kFiles = 1300;  // more than two batches
+    for (int i = 0; i < kFiles; ++i)
+        scratch.file("f" + std::to_string(i), std::string(static_cast<size_t>(i % 97), 'x'));
+    scratch.link("link", "f1");
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((scratch.root() + "/*.*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    std::map<std::string, int> seen;
+    do {
+        ++seen[data.cFileName];
+        const std::string name = data.cFileName;
+        if (name == "link") {
+            EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+            EXPECT_EQ(sizeOf(data), 2u);
+        } else if (name[0] == 'f') {
+            EXPECT_EQ(sizeOf(data), static_cast<uint64_t>(std::stoi(name.substr(1)) % 97)) << name;
+            struct stat status {};
+            ASSERT_EQ(lstat(scratch.path(name).c_str(), &status), 0);
+            EXPECT_EQ(platform::detailsOf(data).inode, status.st_ino) << name;
+        }
+    } while (FindNextFileA(find, &data));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_TRUE(FindClose(find));
+    EXPECT_EQ(seen.size(), kFiles + 3u);  // the files, the link, "." and ".."
+    for (const auto& [name, count] : seen) EXPECT_EQ(count, 1) << name;
+}
+
 TEST(FindFiles, RecordCarriesTimesFromTheFile) {
     ScratchFolder scratch;
     std::string file = scratch.file("dated", "x");
