@@ -40,15 +40,17 @@ SideThread* SideThread::get() {
 SideThread::SideThread() { std::thread([this] { serve(); }).detach(); }
 
 void SideThread::offer(Job& job) {
+    job.ticket = offers_.load(std::memory_order_relaxed) + 1;
     pending_.store(&job, std::memory_order_release);
-    offers_.fetch_add(1, std::memory_order_release);
+    offers_.store(job.ticket, std::memory_order_release);
     offers_.notify_one();
 }
 
 bool SideThread::finish(Job& job) {
     Job* expected = &job;
     if (pending_.compare_exchange_strong(expected, nullptr)) return false;
-    awaitChange(job.done, false);
+    for (uint32_t last; (last = finished_.load(std::memory_order_acquire)) != job.ticket;)
+        awaitChange(finished_, last);
     return true;
 }
 
@@ -58,9 +60,10 @@ void SideThread::serve() {
         seen = offers_.load(std::memory_order_acquire);
         Job* job = pending_.exchange(nullptr, std::memory_order_acq_rel);
         if (job == nullptr) continue;
+        const uint32_t ticket = job->ticket;
         job->run();
-        job->done.store(true, std::memory_order_release);
-        job->done.notify_one();
+        finished_.store(ticket, std::memory_order_release);
+        finished_.notify_one();
     }
 }
 

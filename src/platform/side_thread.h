@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
 namespace platform {
@@ -16,7 +17,7 @@ public:
     struct Job {
         explicit Job(std::function<void()> work) : run(std::move(work)) {}
         std::function<void()> run;
-        std::atomic<bool> done{false};
+        uint32_t ticket = 0;
     };
 
     // The process's side thread, started at the first call; null when none
@@ -35,6 +36,9 @@ private:
 
     std::atomic<uint32_t> offers_{0};
     std::atomic<Job*> pending_{nullptr};
+    // The ticket of the job last run. Kept here, not in the job, which its
+    // owner may destroy as soon as it sees it done.
+    std::atomic<uint32_t> finished_{0};
 };
 
 }  // namespace platform
