@@ -93,7 +93,7 @@ TreePrefetch::TreePrefetch(std::string root, uint64_t lead,
       pending_{PendingFolder{{}, std::move(root)}} {
     posix::addShare(share_);
     try {
-        for (int i = 0; i < kReaders; ++i) readers_.emplace_back([this] { readFolders(); });
+        for (int i = 0; i < kReaders; ++i) readers_.emplace_back([this, i] { readFolders(i); });
     } catch (...) {
         // The readers already started must not outlive a half-built object.
         stop_ = true;
@@ -117,9 +117,14 @@ void TreePrefetch::waitUntilDone() {
 // Several readers keep several inode reads in flight. They take the folder
 // that comes first in the walk's order (depth first, subfolders in listing
 // order), so that what they keep is what the walk asks for next.
-void TreePrefetch::readFolders() {
+void TreePrefetch::readFolders(int reader) {
     PendingFolder folder;
-    while (!stop_ && takeFolder(folder)) {
+    while (!stop_) {
+        if (restsWhileWarm(reader)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (!takeFolder(folder)) break;
         if (folder.path.empty()) {
             // Others are still reading folders that may hold more.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -127,6 +132,7 @@ void TreePrefetch::readFolders() {
         }
         std::vector<std::string> children = readFolder(folder.path);
         foldersRead_.fetch_add(1);
+        foldersReadBy_[reader].fetch_add(1);
         std::lock_guard<std::mutex> lock(mutex_);
         for (uint32_t i = 0; i < children.size(); ++i) {
             PendingFolder child{folder.place, std::move(children[i])};
@@ -136,6 +142,17 @@ void TreePrefetch::readFolders() {
         }
         --busy_;
     }
+}
+
+// On a warm cache two readers keep well ahead of the walk, and more only
+// take processor time from it (a no-change walk of 100 000 files took 0.35 s
+// with four, 0.29 s with two); on a cold one four keep more inode reads in
+// flight (0.94 s against 1.2 s). The others rest while the samples find the
+// cache warm, unless the tree is read.
+bool TreePrefetch::restsWhileWarm(int reader) {
+    if (reader < kWarmReaders || !share_->cacheWarm.load(std::memory_order_relaxed)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !pending_.empty() || busy_ > 0;
 }
 
 bool TreePrefetch::comesLater(const PendingFolder& a, const PendingFolder& b) {

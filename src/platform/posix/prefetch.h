@@ -3,6 +3,7 @@
 // in the cache, on a warm one to hand the walk the listings themselves.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -69,6 +70,7 @@ public:
     // Returns once the whole tree has been read (or the read-ahead stopped).
     void waitUntilDone();
     uint64_t foldersRead() const { return foldersRead_.load(); }
+    uint64_t foldersReadBy(int reader) const { return foldersReadBy_[reader].load(); }
     // Entries taken so far, the one held back for the walk among them.
     uint64_t entriesTaken() const { return read_.load(); }
     uint64_t entriesLookedUp() const { return lookedUp_.load(); }
@@ -81,7 +83,8 @@ private:
     };
     static bool comesLater(const PendingFolder& a, const PendingFolder& b);
 
-    void readFolders();
+    void readFolders(int reader);
+    bool restsWhileWarm(int reader);
     // False once no folder is left and none is being read.
     bool takeFolder(PendingFolder& folder);
     std::vector<std::string> readFolder(const std::string& folder);
@@ -94,6 +97,7 @@ private:
     void handOver(int folderFd, const std::string& folder, posix::FolderListing&& listing);
 
     static constexpr int kReaders = 4;
+    static constexpr int kWarmReaders = 2;
     const uint64_t lead_;
     const std::chrono::nanoseconds cachedLookUp_;
     const bool handsOver_;
@@ -105,6 +109,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> read_{0};
     std::atomic<uint64_t> foldersRead_{0};
+    std::array<std::atomic<uint64_t>, kReaders> foldersReadBy_{};
     int busy_ = 0;
     std::mutex mutex_;
     std::vector<PendingFolder> pending_;  // a heap: the first in the walk's order on top

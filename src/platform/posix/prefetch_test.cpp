@@ -60,6 +60,34 @@ TEST(TreePrefetch, LooksUpEveryEntryOnlyWhereTheSamplesWereSlow) {
     EXPECT_EQ(cold.entriesLookedUp(), 20u);
 }
 
+// While the samples find the cache warm two readers do the reading, and the
+// others rest; where they find it cold, the others take part too.
+TEST(TreePrefetch, OnlyTwoReadersWorkWhileTheCacheIsWarm) {
+    ScratchFolder scratch;
+    scratch.folder("tree");
+    for (int i = 0; i < 60; ++i) {
+        const std::string folder = "tree/d" + std::to_string(i);
+        scratch.folder(folder);
+        for (int j = 0; j < 30; ++j) scratch.file(folder + "/f" + std::to_string(j), "x");
+    }
+    TreePrefetch warm(scratch.path("tree"), kNoLimit, std::chrono::hours(1),
+                      TreePrefetch::HandOver::Nothing);
+    warm.waitUntilDone();
+    EXPECT_EQ(warm.foldersRead(), 61u);
+    EXPECT_EQ(warm.foldersReadBy(2) + warm.foldersReadBy(3), 0u);
+
+    // Every sample is slow: the cache counts as cold after the first few.
+    uint64_t byTheOthers = 0;
+    for (int attempt = 0; attempt < 20 && byTheOthers == 0; ++attempt) {
+        TreePrefetch cold(scratch.path("tree"), kNoLimit, std::chrono::nanoseconds(0),
+                          TreePrefetch::HandOver::Listings);
+        cold.waitUntilDone();
+        EXPECT_EQ(cold.foldersRead(), 61u);
+        byTheOthers = cold.foldersReadBy(2) + cold.foldersReadBy(3);
+    }
+    EXPECT_GT(byTheOthers, 0u);
+}
+
 TEST(TreePrefetch, PassesOverWhatItCannotRead) {
     ScratchFolder scratch;
     scratch.folder("tree");
