@@ -23,28 +23,67 @@ constexpr size_t kSharePairs = 256;
 constexpr DWORD kBlockSize = 131072;
 constexpr size_t kNotShared = ~size_t{0};
 
-// A run of one folder's pairs that both threads take from, one at a time.
+// Pairs longer than this are compared in parts of this length, which the two
+// threads take like whole pairs: a folder with one large file among small
+// ones would otherwise keep one thread on it while the other waits.
+constexpr uint64_t kPartBytes = 1u << 20;
+
+// A run of one folder's pairs, cut into parts that both threads take from,
+// one at a time, largest first.
 struct Share {
+    struct Part {
+        size_t pair;
+        PairPart bytes;
+        uint64_t expected;  // by the listed size
+    };
     std::string sourcePrefix, targetPrefix;
     std::vector<const FileToVerify*> pairs;
-    std::vector<uint8_t> matched;
-    std::vector<uint64_t> sizes;
+    std::vector<Part> parts;
+    std::vector<uint8_t> partMatched;
+    std::vector<uint64_t> partSizes;
     std::atomic<size_t> next{0};
     std::atomic<bool> stop{false};
+
+    void cutIntoParts() {
+        for (size_t k = 0; k < pairs.size(); ++k) {
+            const uint64_t size = pairs[k]->listedSize;
+            for (uint64_t from = 0;; from += kPartBytes) {
+                const bool last = size - from <= kPartBytes;
+                parts.push_back({k, {from, last ? UINT64_MAX : kPartBytes},
+                                 last ? size - from : kPartBytes});
+                if (last) break;
+            }
+        }
+        std::stable_sort(parts.begin(), parts.end(),
+                         [](const Part& a, const Part& b) { return a.expected > b.expected; });
+        partMatched.assign(parts.size(), 0);
+        partSizes.assign(parts.size(), 0);
+    }
+    // A pair matched when every part did, all with the same size.
+    void gather(std::vector<uint8_t>& matched, std::vector<uint64_t>& sizes) const {
+        matched.assign(pairs.size(), 1);
+        sizes.assign(pairs.size(), UINT64_MAX);
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const size_t k = parts[i].pair;
+            if (sizes[k] == UINT64_MAX) sizes[k] = partSizes[i];
+            if (!partMatched[i] || partSizes[i] != sizes[k]) matched[k] = 0;
+        }
+    }
 };
 
 std::atomic<uint64_t> comparedBeside{0};
 
-// Returns how many pairs this thread compared.
+// Returns how many parts this thread compared.
 size_t compareClaimed(Share& share, PairBlocks blocks, const std::function<bool()>& stop) {
     std::string source, target;
     size_t compared = 0;
-    for (size_t i; (i = share.next.fetch_add(1)) < share.pairs.size(); ++compared) {
+    for (size_t i; (i = share.next.fetch_add(1)) < share.parts.size(); ++compared) {
         if (stop()) return compared;
-        source.assign(share.sourcePrefix).append(share.pairs[i]->name);
-        target.assign(share.targetPrefix).append(share.pairs[i]->name);
-        share.matched[i] =
-            pairMatches(source.c_str(), target.c_str(), blocks, stop, share.sizes[i]);
+        const Share::Part& part = share.parts[i];
+        source.assign(share.sourcePrefix).append(share.pairs[part.pair]->name);
+        target.assign(share.targetPrefix).append(share.pairs[part.pair]->name);
+        share.partMatched[i] = pairMatches(source.c_str(), target.c_str(), blocks, stop,
+                                           part.bytes, share.partSizes[i]);
     }
     return compared;
 }
@@ -72,14 +111,7 @@ size_t runEnd(const std::vector<FileToVerify>& files, size_t from) {
 }
 
 void compareShared(Share& share) {
-    // Largest first, so that neither thread is left with a large pair at the
-    // end while the other waits.
-    std::stable_sort(share.pairs.begin(), share.pairs.end(),
-                     [](const FileToVerify* a, const FileToVerify* b) {
-                         return a->listedSize > b->listedSize;
-                     });
-    share.matched.assign(share.pairs.size(), 0);
-    share.sizes.assign(share.pairs.size(), 0);
+    share.cutIntoParts();
     platform::SideThread::Job beside([&share] {
         comparedBeside += compareClaimed(share, sideBlocks(), [&share] {
             return share.stop.load(std::memory_order_relaxed);
@@ -105,6 +137,8 @@ void compareShared(Share& share) {
 void verifyFolderFiles(SearchPattern& source, SearchPattern& target,
                        const std::vector<FileToVerify>& files) {
     std::vector<size_t> slot;
+    std::vector<uint8_t> matched;
+    std::vector<uint64_t> sizes;
     for (size_t from = 0; from < files.size();) {
         const size_t end = runEnd(files, from);
         Share share;
@@ -119,6 +153,7 @@ void verifyFolderFiles(SearchPattern& source, SearchPattern& target,
         } else {
             share.pairs.clear();
         }
+        share.gather(matched, sizes);
         slot.assign(end - from, kNotShared);
         for (size_t k = 0; k < share.pairs.size(); ++k) slot[share.pairs[k] - &files[from]] = k;
         // Pairs found equal are counted; any other is compared again by
@@ -126,10 +161,10 @@ void verifyFolderFiles(SearchPattern& source, SearchPattern& target,
         for (size_t i = from; i < end; ++i) {
             const char* name = files[i].name;
             const size_t k = slot[i - from];
-            if (k != kNotShared && share.matched[k]) {
+            if (k != kNotShared && matched[k]) {
                 setShownSource(source.withName(name));
                 setShownTarget(target.withName(name));
-                countMatchedPair(source.withName(name), target.withName(name), share.sizes[k]);
+                countMatchedPair(source.withName(name), target.withName(name), sizes[k]);
                 refreshProgressDisplay();
             } else {
                 verifyFile(source.withName(name), target.withName(name));

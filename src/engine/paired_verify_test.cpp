@@ -92,6 +92,11 @@ TEST_F(PairedVerifyTest, SharedComparisonReportsAsTheWalkAloneWould) {
         }
         if (i == 17) listed("no source", 10);
     }
+    // Compared in parts: equal, and differing in its last part only.
+    add("in parts", blockPattern((5 << 20) / 2), blockPattern((5 << 20) / 2));
+    std::string lateChange = blockPattern(3 << 20);
+    lateChange[(5 << 20) / 2] = 'x';
+    add("differs in its last part", blockPattern(3 << 20), lateChange);
     add("over the shared size", blockPattern(17 << 20), blockPattern(17 << 20));
     add("empty", "", "");
     add("busy target", "same", "same");
@@ -107,8 +112,8 @@ TEST_F(PairedVerifyTest, SharedComparisonReportsAsTheWalkAloneWould) {
     Outcome alone = verifyWithDelay(1, "alone.log");
 
     expectSameOutcome(shared, alone);
-    EXPECT_EQ(alone.filesCopied, 26);
-    EXPECT_EQ(alone.exceptions.size(), 4u);
+    EXPECT_EQ(alone.filesCopied, 27);
+    EXPECT_EQ(alone.exceptions.size(), 5u);
     EXPECT_EQ(alone.busy.size(), 1u);
 }
 

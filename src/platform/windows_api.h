@@ -200,6 +200,11 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPVOID security,
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, DWORD* read, LPVOID overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written,
                LPVOID overlapped);
+#define FILE_BEGIN 0u
+#define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
+// Moves the file's position (FILE_BEGIN only); the low half of the new
+// position, INVALID_SET_FILE_POINTER with the last error set on failure.
+DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD moveMethod);
 BOOL CloseHandle(HANDLE handle);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
 BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);

@@ -144,10 +144,11 @@ int compareContents(ComparedPair& pair, const char* source, const char* target) 
     return countEqualPair(source, target);
 }
 
-// compareContents without a word said: true when both files hold the same
-// bytes up to the size they had when opened.
-bool contentsMatch(ComparedPair& pair, PairBlocks blocks, const std::function<bool()>& stop) {
-    for (uint64_t left = fileSize(pair.sourceInfo); left > 0;) {
+// compareContents without a word said: true when the next `left` bytes of
+// both files are the same.
+bool contentsMatch(ComparedPair& pair, PairBlocks blocks, const std::function<bool()>& stop,
+                   uint64_t left) {
+    while (left > 0) {
         const DWORD wanted = blockWanted(left);
         if (stop()) return false;
         DWORD sourceCount = 0, targetCount = 0;
@@ -163,10 +164,17 @@ bool contentsMatch(ComparedPair& pair, PairBlocks blocks, const std::function<bo
     return true;
 }
 
+bool seekTo(HANDLE file, uint64_t offset) {
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    const DWORD low = SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
 }  // namespace
 
 bool pairMatches(const char* source, const char* target, PairBlocks blocks,
-                 const std::function<bool()>& stop, uint64_t& size) {
+                 const std::function<bool()>& stop, PairPart part, uint64_t& size) {
     ComparedPair pair{};
     pair.source = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               kOpenFlags, nullptr);
@@ -184,7 +192,13 @@ bool pairMatches(const char* source, const char* target, PairBlocks blocks,
         return false;
     }
     size = fileSize(pair.sourceInfo);
-    const bool equal = contentsMatch(pair, blocks, stop);
+    const uint64_t from = part.from < size ? part.from : size;
+    const uint64_t length = part.length < size - from ? part.length : size - from;
+    if (from > 0 && (!seekTo(pair.source, from) || !seekTo(pair.target, from))) {
+        pair.closeBoth();
+        return false;
+    }
+    const bool equal = contentsMatch(pair, blocks, stop, length);
     pair.restoreTimesAndClose();
     return equal;
 }

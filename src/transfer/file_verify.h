@@ -14,13 +14,20 @@ struct PairBlocks {
     char* target;
 };
 
-// The work of verifyFile for an equal pair, without a word to the log, the
-// counters or the display, so that another thread may do it: true when both
-// files open at the first attempt and hold the same bytes. Anything else
-// (a difference, a busy or missing file, an error) is false, and verifyFile
-// is left to find and report it. `stop`, asked before each block, ends the
-// comparison with false. `size` is set to the bytes compared.
+// Bytes [from, from + length) of a pair, as far as the files reach.
+struct PairPart {
+    uint64_t from = 0;
+    uint64_t length = UINT64_MAX;
+};
+
+// The work of verifyFile for an equal pair, or for a part of one, without a
+// word to the log, the counters or the display, so that another thread may
+// do it: true when both files open at the first attempt, are of one size
+// and hold the same bytes in `part`. Anything else (a difference, a busy or
+// missing file, an error) is false, and verifyFile is left to find and
+// report it. `stop`, asked before each block, ends the comparison with
+// false. `size` is set to the size both files had.
 bool pairMatches(const char* source, const char* target, PairBlocks blocks,
-                 const std::function<bool()>& stop, uint64_t& size);
+                 const std::function<bool()>& stop, PairPart part, uint64_t& size);
 // Counts and lists a pair pairMatches found equal, as verifyFile would.
 void countMatchedPair(const char* source, const char* target, uint64_t size);

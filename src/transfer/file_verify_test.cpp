@@ -115,10 +115,11 @@ protected:
         writeFile(to, targetContent);
         return matchesAsTheyAre(stop);
     }
-    bool matchesAsTheyAre(const std::function<bool()>& stop = [] { return false; }) {
+    bool matchesAsTheyAre(const std::function<bool()>& stop = [] { return false; },
+                          PairPart part = {}) {
         size = 12345;
         return pairMatches(from.c_str(), to.c_str(), {sourceBlock.data(), targetBlock.data()},
-                           stop, size);
+                           stop, part, size);
     }
     void expectNothingSaid() {
         EXPECT_EQ(logText(), "");
@@ -165,6 +166,24 @@ TEST_F(QuietCompareTest, StopEndsTheComparisonBeforeTheNextBlock) {
     EXPECT_FALSE(matches(blockPattern(3 * 131072), blockPattern(3 * 131072),
                          [&] { return ++asked == 2; }));
     EXPECT_EQ(asked, 2);
+    expectNothingSaid();
+}
+
+// A part compares its own bytes only, as far as the files reach, and tells
+// the size of the whole.
+TEST_F(QuietCompareTest, APartComparesOnlyItsOwnBytes) {
+    const std::string original = blockPattern(3 * 131072 + 100);
+    std::string changed = original;
+    changed[131072 + 7] = 'x';  // in the second block
+    writeFile(from, original);
+    writeFile(to, changed);
+    EXPECT_TRUE(matchesAsTheyAre([] { return false; }, {0, 131072}));
+    EXPECT_EQ(size, original.size());
+    EXPECT_FALSE(matchesAsTheyAre([] { return false; }, {131072, 131072}));
+    EXPECT_TRUE(matchesAsTheyAre([] { return false; }, {2 * 131072, UINT64_MAX}));
+    EXPECT_TRUE(matchesAsTheyAre([] { return false; }, {10 * 131072, 131072}))
+        << "a part beyond the end compares nothing";
+    EXPECT_EQ(size, original.size());
     expectNothingSaid();
 }
 

@@ -98,6 +98,29 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, DWORD* read, LPVOID) {
     return fault.fails() ? failWithCode(fault.code) : TRUE;
 }
 
+DWORD SetFilePointer(HANDLE handle, LONG distanceLow, LONG* distanceHigh, DWORD moveMethod) {
+    FileHandle* file = fileHandle(handle);
+    if (file == nullptr || file->isLink) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const int64_t high = distanceHigh != nullptr ? *distanceHigh : (distanceLow < 0 ? -1 : 0);
+    const int64_t distance =
+        static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | static_cast<uint32_t>(distanceLow));
+    if (moveMethod != FILE_BEGIN || distance < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const off_t position = lseek(file->fd, static_cast<off_t>(distance), SEEK_SET);
+    if (position < 0) {
+        SetLastError(windowsError(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(position >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(position);
+}
+
 BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written, LPVOID) {
     store(written, 0);
     FileHandle* file = fileHandle(handle);

@@ -53,6 +53,27 @@ std::string readAll(HANDLE handle) {
     return content;
 }
 
+// Reads go on from where the file pointer was set, counted from the start;
+// positions beyond four gigabytes come in two halves.
+TEST(SetFilePointer, ReadsGoOnFromThePositionSet) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("data", "0123456789");
+    HANDLE handle = readShared(path);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    LONG high = 0;
+    EXPECT_EQ(SetFilePointer(handle, 6, &high, FILE_BEGIN), 6u);
+    EXPECT_EQ(readAll(handle), "6789");
+    high = 1;
+    EXPECT_EQ(SetFilePointer(handle, 5, &high, FILE_BEGIN), 5u);
+    EXPECT_EQ(high, 1);
+    EXPECT_EQ(readAll(handle), "");
+    EXPECT_EQ(SetFilePointer(handle, 0, nullptr, 2 /* FILE_END */), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    CloseHandle(handle);
+    EXPECT_EQ(SetFilePointer(nullptr, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
 TEST(CreateFile, CreateAlwaysReportsWhetherItReplacedAFile) {
     ScratchFolder scratch;
     std::string path = scratch.path("target");
