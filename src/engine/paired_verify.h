@@ -16,5 +16,6 @@ struct FileToVerify {
 void verifyFolderFiles(SearchPattern& source, SearchPattern& target,
                        const std::vector<FileToVerify>& files);
 
-// Pairs the second thread has compared since the process started.
+// Pairs, and parts of long pairs, that the side thread has compared since
+// the process started.
 uint64_t pairsComparedBeside();
