@@ -20,7 +20,7 @@ constexpr uint64_t kLargestShared = 16u << 20;
 // The pairs compared before the walk reports them, at most.
 constexpr uint64_t kShareBytes = 64u << 20;
 constexpr size_t kSharePairs = 256;
-constexpr DWORD kBlockSize = 131072;
+constexpr DWORD kBlockSize = RunState::kTransferBufferSize;
 constexpr size_t kNotShared = ~size_t{0};
 
 // Pairs longer than this are compared in parts of this length, which the two

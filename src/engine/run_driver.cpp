@@ -28,7 +28,7 @@
 
 namespace {
 
-constexpr uint32_t kTransferBufferSize = 131072;
+constexpr uint32_t kTransferBufferSize = RunState::kTransferBufferSize;
 constexpr int kHeaderColumn = 17;  // the length of "Exclude filters: "
 constexpr int kLastColumn = 78;
 

@@ -97,6 +97,9 @@ struct RunState {
     static constexpr uint32_t kLogBufferSize = 32768;
     char logBuffer[kLogBufferSize];
     uint32_t logBufferUsed = 0;
+    // Each of kTransferBufferSize bytes: the block a copy or a comparison
+    // moves at a time.
+    static constexpr uint32_t kTransferBufferSize = 131072;
     char* transferBuffer1 = nullptr;
     char* transferBuffer2 = nullptr;
     // The source entries of the folders on the walk's path, and their names.

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr DWORD kBlockSize = 131072;
+constexpr DWORD kBlockSize = RunState::kTransferBufferSize;
 constexpr DWORD kOpenFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
 
 HANDLE openExisting(const char* path, DWORD access, DWORD share, DWORD flags) {

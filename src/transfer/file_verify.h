@@ -8,7 +8,8 @@
 // other difference or failure.
 int verifyFile(const char* source, const char* target);
 
-// Two blocks of 131 072 bytes that only one comparison uses at a time.
+// Two blocks the size of the run's transfer buffers, that only one
+// comparison uses at a time.
 struct PairBlocks {
     char* source;
     char* target;
