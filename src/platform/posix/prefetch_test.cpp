@@ -76,16 +76,23 @@ TEST(TreePrefetch, OnlyTwoReadersWorkWhileTheCacheIsWarm) {
     EXPECT_EQ(warm.foldersRead(), 61u);
     EXPECT_EQ(warm.foldersReadBy(2) + warm.foldersReadBy(3), 0u);
 
-    // Every sample is slow: the cache counts as cold after the first few.
-    uint64_t byTheOthers = 0;
-    for (int attempt = 0; attempt < 20 && byTheOthers == 0; ++attempt) {
-        TreePrefetch cold(scratch.path("tree"), kNoLimit, std::chrono::nanoseconds(0),
-                          TreePrefetch::HandOver::Listings);
-        cold.waitUntilDone();
-        EXPECT_EQ(cold.foldersRead(), 61u);
-        byTheOthers = cold.foldersReadBy(2) + cold.foldersReadBy(3);
-    }
-    EXPECT_GT(byTheOthers, 0u);
+    // Every sample is slow: the cache counts as cold after the first few,
+    // and the resting readers join in. The walk, which lists nothing here,
+    // holds the readers back until each of the four waits for it inside a
+    // folder it took; on a single busy processor the two working readers
+    // would otherwise read the whole tree before the others wake.
+    constexpr uint64_t kLead = 300;
+    auto cold = std::make_unique<TreePrefetch>(scratch.path("tree"), kLead,
+                                               std::chrono::nanoseconds(0),
+                                               TreePrefetch::HandOver::Listings);
+    // Entries 0 to kLead go; each reader waiting holds one more.
+    EXPECT_TRUE(eventually([&] { return cold->entriesTaken() >= kLead + 1 + 4; }))
+        << "taken: " << cold->entriesTaken();
+    cold->share()->entriesWalked = kNoLimit;
+    cold->waitUntilDone();
+    EXPECT_EQ(cold->foldersRead(), 61u);
+    EXPECT_GT(cold->foldersReadBy(2), 0u);
+    EXPECT_GT(cold->foldersReadBy(3), 0u);
 }
 
 TEST(TreePrefetch, PassesOverWhatItCannotRead) {
