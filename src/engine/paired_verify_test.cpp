@@ -42,8 +42,8 @@ protected:
     // A fresh run state and log for each verify of the same folder.
     Outcome verifyWithDelay(int32_t delay, const std::string& logName) {
         TearDown();
-        runState.transferBuffer1 = static_cast<char*>(heapAllocate(131072));
-        runState.transferBuffer2 = static_cast<char*>(heapAllocate(131072));
+        runState.transferBuffer1 = static_cast<char*>(heapAllocate(RunState::kTransferBufferSize));
+        runState.transferBuffer2 = static_cast<char*>(heapAllocate(RunState::kTransferBufferSize));
         runState.delayOpen = runState.delaySource = -1;
         runState.delayTarget = delay;
         logPath = dir / logName;
@@ -52,7 +52,8 @@ protected:
         std::vector<FileToVerify> files;
         for (size_t i = 0; i < names.size(); ++i) files.push_back({names[i].c_str(), sizes[i]});
         std::string sourcePattern = sourceDir + "/*.*", targetPattern = targetDir + "/*.*";
-        SearchPattern sourceFolder(sourcePattern.c_str(), 1), targetFolder(targetPattern.c_str(), 2);
+        SearchPattern sourceFolder(sourcePattern.c_str(), 1);
+        SearchPattern targetFolder(targetPattern.c_str(), 2);
         verifyFolderFiles(sourceFolder, targetFolder, files);
         return {logText(),
                 described(runState.exceptionList),

@@ -70,8 +70,8 @@ void createEntryTable();
 void ensureEntry(int32_t index);
 
 // Hands each file of the list from base to top (skipping emptied names) to
-// `visit`, with its entry, and gathers the folders at the front of the list in listing
-// order; returns the end of the folders.
+// `visit`, with its entry, and gathers the folders at the front of the list
+// in listing order; returns the end of the folders.
 template <typename Visit>
 int32_t visitFilesGatherFolders(int32_t base, int32_t top, Visit visit) {
     int32_t folderEnd = base;

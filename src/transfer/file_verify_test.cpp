@@ -128,8 +128,9 @@ protected:
         EXPECT_EQ(runState.totalFilesCopied, 0);
         EXPECT_EQ(runState.bytesCopied, 0.0);
     }
-    std::vector<char> sourceBlock = std::vector<char>(131072);
-    std::vector<char> targetBlock = std::vector<char>(131072);
+    // pairMatches fills blocks of the transfer buffers' size.
+    std::vector<char> sourceBlock = std::vector<char>(RunState::kTransferBufferSize);
+    std::vector<char> targetBlock = std::vector<char>(RunState::kTransferBufferSize);
     uint64_t size = 0;
 };
 
