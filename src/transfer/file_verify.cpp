@@ -175,12 +175,13 @@ bool seekTo(HANDLE file, uint64_t offset) {
 
 bool pairMatches(const char* source, const char* target, PairBlocks blocks,
                  const std::function<bool()>& stop, PairPart part, uint64_t& size) {
+    // The caller has announced these reads: the opens give no hint of their own.
     ComparedPair pair{};
     pair.source = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              kOpenFlags, nullptr);
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (pair.source == INVALID_HANDLE_VALUE) return false;
     pair.target = CreateFileA(target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              kOpenFlags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (pair.target == INVALID_HANDLE_VALUE) {
         CloseHandle(pair.source);
         return false;

@@ -27,7 +27,8 @@ struct PairPart {
 // and hold the same bytes in `part`. Anything else (a difference, a busy or
 // missing file, an error) is false, and verifyFile is left to find and
 // report it. `stop`, asked before each block, ends the comparison with
-// false. `size` is set to the size both files had.
+// false. `size` is set to the size both files had. The opens ask for no
+// read-ahead: the caller announces the reads of its pairs together.
 bool pairMatches(const char* source, const char* target, PairBlocks blocks,
                  const std::function<bool()>& stop, PairPart part, uint64_t& size);
 // Counts and lists a pair pairMatches found equal, as verifyFile would.
