@@ -124,7 +124,10 @@ public:
     ReadAhead(const char* sourcePattern, const char* targetPattern) {
         if (runState.delayOpen > 0) return;
         source_ = platform::startTreePrefetch(patternFolder(sourcePattern).c_str());
-        target_ = platform::startTreePrefetch(patternFolder(targetPattern).c_str());
+        // A verify lists only the source and opens the target's files by the
+        // source's names: the target is read as far ahead as the source's walk.
+        target_ = platform::startTreePrefetch(patternFolder(targetPattern).c_str(),
+                                              runState.verify ? source_ : nullptr);
     }
     ~ReadAhead() {
         platform::stopTreePrefetch(source_);

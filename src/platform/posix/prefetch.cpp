@@ -86,10 +86,19 @@ namespace platform {
 
 TreePrefetch::TreePrefetch(std::string root, uint64_t lead,
                            std::chrono::nanoseconds cachedLookUp, HandOver handOver)
+    : TreePrefetch(std::move(root), lead, cachedLookUp, handOver, nullptr) {}
+
+TreePrefetch::TreePrefetch(std::string root, const TreePrefetch& pacedBy, uint64_t lead)
+    : TreePrefetch(std::move(root), lead, kCachedLookUp, HandOver::Nothing, pacedBy.share_) {}
+
+TreePrefetch::TreePrefetch(std::string root, uint64_t lead,
+                           std::chrono::nanoseconds cachedLookUp, HandOver handOver,
+                           std::shared_ptr<const posix::ReadAheadShare> pace)
     : lead_(lead),
       cachedLookUp_(cachedLookUp),
       handsOver_(handOver == HandOver::Listings),
       share_(std::make_shared<posix::ReadAheadShare>(root)),
+      pace_(pace ? std::move(pace) : share_),
       pending_{PendingFolder{{}, std::move(root)}} {
     posix::addShare(share_);
     try {
@@ -211,7 +220,10 @@ std::vector<std::string> TreePrefetch::readFolder(const std::string& folder) {
             if (!keepEntry(fd, entry->d_name, index++ % kSampleStride == 0, kept)) giveUp();
         } else if (index++ % kSampleStride == 0) {
             ++samples;
-            if (!lookUpIsCached(fd, entry->d_name)) ++slowSamples;
+            const bool fast = lookUpIsCached(fd, entry->d_name);
+            if (!fast) ++slowSamples;
+            // A tree whose listings are never kept judges its cache here.
+            if (!handsOver_) countSample(fast);
         } else if (slowSamples * 4 > samples) {
             lookUp(fd, entry->d_name);
         }
@@ -301,14 +313,14 @@ void TreePrefetch::keepPace() {
                    : lead_;
     };
     while (!stop_ && !share_->listings.walkWaits() &&
-           read > share_->entriesWalked.load(std::memory_order_relaxed) + lead())
+           read > pace_->entriesWalked.load(std::memory_order_relaxed) + lead())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-TreePrefetch* startTreePrefetch(const char* folder) {
+TreePrefetch* startTreePrefetch(const char* folder, const TreePrefetch* pacedBy) {
     if (folder == nullptr || folder[0] == '\0') return nullptr;
     try {
-        return new TreePrefetch(folder);
+        return pacedBy != nullptr ? new TreePrefetch(folder, *pacedBy) : new TreePrefetch(folder);
     } catch (...) {
         return nullptr;  // no thread, no read-ahead: the walk is only slower
     }

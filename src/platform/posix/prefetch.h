@@ -63,6 +63,9 @@ public:
     explicit TreePrefetch(std::string root, uint64_t lead = kDefaultLead,
                           std::chrono::nanoseconds cachedLookUp = kCachedLookUp,
                           HandOver handOver = HandOver::Listings);
+    // Reads `root` in step with the walk of `pacedBy`'s tree, keeping no
+    // listings: the walk never lists this one.
+    TreePrefetch(std::string root, const TreePrefetch& pacedBy, uint64_t lead = kDefaultLead);
     ~TreePrefetch();
     TreePrefetch(const TreePrefetch&) = delete;
     TreePrefetch& operator=(const TreePrefetch&) = delete;
@@ -82,6 +85,9 @@ private:
         std::string path;
     };
     static bool comesLater(const PendingFolder& a, const PendingFolder& b);
+
+    TreePrefetch(std::string root, uint64_t lead, std::chrono::nanoseconds cachedLookUp,
+                 HandOver handOver, std::shared_ptr<const posix::ReadAheadShare> pace);
 
     void readFolders(int reader);
     bool restsWhileWarm(int reader);
@@ -105,6 +111,9 @@ private:
     std::atomic<uint64_t> samples_{0};
     std::atomic<uint64_t> slowSamples_{0};
     std::shared_ptr<posix::ReadAheadShare> share_;
+    // The share whose walk the readers keep pace with: their own, or another
+    // tree's.
+    std::shared_ptr<const posix::ReadAheadShare> pace_;
     std::atomic<uint64_t> lookedUp_{0};
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> read_{0};

@@ -60,6 +60,23 @@ TEST(TreePrefetch, LooksUpEveryEntryOnlyWhereTheSamplesWereSlow) {
     EXPECT_EQ(cold.entriesLookedUp(), 20u);
 }
 
+// The cache's state decides how many readers work and whether a verify asks
+// for its files' first blocks: a tree that keeps no listings judges it by
+// the samples it takes.
+TEST(TreePrefetch, ATreeThatKeepsNoListingsJudgesItsCacheByItsSamples) {
+    ScratchFolder scratch;
+    scratch.folder("tree");
+    for (int i = 0; i < 200; ++i) scratch.file("tree/f" + std::to_string(i), "x");
+    TreePrefetch warm(scratch.path("tree"), kNoLimit, std::chrono::hours(1),
+                      TreePrefetch::HandOver::Nothing);
+    warm.waitUntilDone();
+    EXPECT_TRUE(warm.share()->cacheWarm.load());
+    TreePrefetch cold(scratch.path("tree"), kNoLimit, std::chrono::nanoseconds(0),
+                      TreePrefetch::HandOver::Nothing);
+    cold.waitUntilDone();
+    EXPECT_FALSE(cold.share()->cacheWarm.load());
+}
+
 // While the samples find the cache warm two readers do the reading, and the
 // others rest; where they find it cold, the others take part too.
 TEST(TreePrefetch, OnlyTwoReadersWorkWhileTheCacheIsWarm) {
@@ -143,6 +160,28 @@ TEST(TreePrefetch, StopsPromptlyWhenItIsAheadOfTheWalk) {
     stopper.join();
     stopTreePrefetch(nullptr);
     EXPECT_EQ(startTreePrefetch(""), nullptr);
+}
+
+// The target of a verify is never listed by the walk: its readers keep pace
+// with the walk of the source instead, and keep no listings.
+TEST(TreePrefetch, ATreeTheWalkDoesNotListKeepsPaceWithTheOtherTreesWalk) {
+    ScratchFolder scratch;
+    scratch.folder("source");
+    scratch.folder("target");
+    for (int i = 0; i < 50; ++i) scratch.folder("target/f" + std::to_string(i));
+    TreePrefetch source(scratch.path("source"), 0);
+    TreePrefetch target(scratch.path("target"), source, 10);
+    ASSERT_TRUE(eventually([&] { return target.entriesTaken() >= 12; }));
+    EXPECT_EQ(target.entriesTaken(), 12u);
+    // The source's walk lists five entries: five more go.
+    source.share()->entriesWalked = 5;
+    ASSERT_TRUE(eventually([&] { return target.entriesTaken() >= 17; }));
+    EXPECT_EQ(target.entriesTaken(), 17u);
+    source.share()->entriesWalked = kNoLimit;
+    target.waitUntilDone();
+    EXPECT_EQ(target.foldersRead(), 51u);
+    EXPECT_EQ(target.share()->entriesWalked.load(), 0u);
+    EXPECT_TRUE(target.share()->listings.empty());
 }
 
 // Whether any page of the file is in the page cache, after what was cached

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-TreePrefetch* startTreePrefetch(const char*) { return nullptr; }
+TreePrefetch* startTreePrefetch(const char*, const TreePrefetch*) { return nullptr; }
 void stopTreePrefetch(TreePrefetch*) {}
 void expectReads(const char*, const std::vector<const char*>&) {}
 
