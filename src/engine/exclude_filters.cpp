@@ -165,6 +165,8 @@ bool filterExcludes(const char* filter, const char* folders, int depth,
 }  // namespace
 
 int isExcluded(const char* folderPath, const WIN32_FIND_DATAA& entry) {
+    // Asked of every entry of a run, which mostly has no filters at all.
+    if (runState.excludeCount == 0) return 0;
     const char* folders = folderPath;
     if (platform::kDriveLetters && folders[0] != '\0' && folders[1] == ':') folders += 2;
     if (*folders == platform::kPathSeparator) ++folders;
