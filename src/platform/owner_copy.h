@@ -1,4 +1,4 @@
-// Giving a copy the owner and group of its source.
+// Giving a copy the owner, group and permission bits of its source.
 #pragma once
 
 #include "platform/windows_api.h"
@@ -15,5 +15,11 @@ BOOL copyOwnerOfOpen(HANDLE source, HANDLE target);
 // Whether copies get their source's owner and group: only a process
 // running as root can give them.
 bool carriesOwners();
+// Gives the open copy `target` the permission bits that the source's
+// attribute word carries, through the handle, so that its name need not be
+// looked up again. False when the word asks for more than that (read-only
+// on Windows, a link) or the change failed: the name must then be given the
+// word after the close.
+bool givePermissionsOfOpen(HANDLE target, DWORD attributes);
 
 }  // namespace platform

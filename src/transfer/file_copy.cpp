@@ -166,6 +166,8 @@ struct CopyJob {
     // The written file stands under the target's name: nothing is left to
     // remove when the copy goes no further.
     bool placed = false;
+    // The copy got its permission bits while it was still open.
+    bool permissionsGiven = false;
     uint64_t copiedTotal = 0;
 };
 
@@ -416,6 +418,8 @@ CopyFailure closeAndCheck(CopyJob& job) {
     // copy is closed and takes its name, so that it never stands there
     // without its ACL.
     carryExtendedAttributes(job.from, job.to, job.source, job.target);
+    // After the ACL, whose mask the group bits set.
+    job.permissionsGiven = platform::givePermissionsOfOpen(job.to, job.info.dwFileAttributes);
     closeSource(job);
     const bool closed = CloseHandle(job.to) != FALSE;
     const DWORD code = GetLastError();
@@ -453,10 +457,10 @@ void noteCopiedNotVerified(const char* source, const char* target) {
     writeLog("\r\n");
 }
 
-// The copy has its owner already; its attributes follow, and then it takes
-// the target's name.
+// The copy has its owner already; its attributes follow, where the open
+// file could not take them, and then it takes the target's name.
 CopyFailure putInPlace(CopyJob& job) {
-    if (job.info.dwFileAttributes != createAttributes(job))
+    if (!job.permissionsGiven && job.info.dwFileAttributes != createAttributes(job))
         SetFileAttributesA(job.written.c_str(), job.info.dwFileAttributes);
     if (job.replacing) {
         if (CopyFailure failure = replaceOldCopy(job)) return failure;

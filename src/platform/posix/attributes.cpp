@@ -2,9 +2,11 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+#include "platform/owner_copy.h"
 #include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
+#include "platform/posix/file_handle.h"
 #include "platform/posix/file_status.h"
 #include "platform/posix/file_to_link.h"
 #include "platform/posix/mode_change.h"
@@ -77,3 +79,15 @@ BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
     if (mode == (status.mode & 07777)) return TRUE;
     return setModeNoFollow(at.folder, at.c_name(), mode) ? TRUE : failAt(at, errno, name);
 }
+
+namespace platform {
+
+bool givePermissionsOfOpen(HANDLE target, DWORD attributes) {
+    if (!carriesMode(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+    FileHandle* file = fileHandle(target);
+    if (file == nullptr || file->fd < 0 || !file->writable) return false;
+    file->seenCurrent = false;
+    return fchmod(file->fd, wantedMode(attributes, S_IFREG)) == 0;
+}
+
+}  // namespace platform

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/owner_copy.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/windows_api.h"
 
@@ -149,6 +150,53 @@ TEST(FileAttributes, ReparseWordRefusesContentThatCannotBeALinkText) {
     std::string folder = scratch.folder("sub", 0750);
     EXPECT_TRUE(SetFileAttributesA(folder.c_str(), withMode(FILE_ATTRIBUTE_REPARSE_POINT, 0777)));
     EXPECT_EQ(modeOf(folder), 0750u);
+}
+
+mode_t modeOfOpen(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return 0xFFFF;
+    return static_cast<mode_t>((info.dwFileAttributes >> FILE_ATTRIBUTE_POSIX_MODE_SHIFT) & 07777);
+}
+
+// The copy being written gets its bits through its handle: whatever stands
+// under its name by then is not touched.
+TEST(FileAttributes, OpenCopyTakesItsPermissionsThroughTheHandle) {
+    ScratchFolder scratch;
+    std::string name = scratch.path("copy");
+    HANDLE copy = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(copy, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(rename(name.c_str(), scratch.path("moved").c_str()), 0);
+    std::string stranger = scratch.file("copy", "x", 0600);
+
+    EXPECT_TRUE(platform::givePermissionsOfOpen(copy, withMode(FILE_ATTRIBUTE_ARCHIVE, 02754)));
+    EXPECT_EQ(modeOfOpen(copy), 02754u);
+    EXPECT_EQ(modeOf(scratch.path("moved")), 02754u);
+    EXPECT_EQ(modeOf(stranger), 0600u);
+    CloseHandle(copy);
+}
+
+// A word that asks for more than permission bits is left for the name.
+TEST(FileAttributes, OpenCopyLeavesLinksAndModelessWordsToItsName) {
+    ScratchFolder scratch;
+    std::string name = scratch.path("copy");
+    HANDLE copy = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(copy, INVALID_HANDLE_VALUE);
+    const mode_t before = modeOf(name);
+    EXPECT_FALSE(platform::givePermissionsOfOpen(copy, FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(platform::givePermissionsOfOpen(
+        copy, withMode(FILE_ATTRIBUTE_REPARSE_POINT, 0777)));
+    EXPECT_EQ(modeOf(name), before);
+    CloseHandle(copy);
+
+    std::string source = scratch.file("source", "x", 0644);
+    HANDLE reading = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reading, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(platform::givePermissionsOfOpen(reading, withMode(FILE_ATTRIBUTE_ARCHIVE, 0600)));
+    EXPECT_EQ(modeOf(source), 0644u);
+    CloseHandle(reading);
 }
 
 }  // namespace

@@ -83,6 +83,9 @@ bool standardErrorIsTerminal() { return false; }
 BOOL copyOwner(const char*, const char*) { return TRUE; }
 BOOL copyOwnerOfOpen(HANDLE, HANDLE) { return TRUE; }
 bool carriesOwners() { return false; }
+// Read-only is given by name after the close: a copy discarded before it
+// takes its name could not be deleted once read-only.
+bool givePermissionsOfOpen(HANDLE, DWORD) { return false; }
 
 bool resolvePath(const char* path, std::string& resolved) {
     char full[MAX_PATH];
