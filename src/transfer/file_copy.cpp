@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/access_time.h"
 #include "platform/conventions.h"
 #include "platform/copy_offload.h"
 #include "platform/name_lookup.h"
@@ -257,12 +258,6 @@ void describeSource(HANDLE file, const char* source, BY_HANDLE_FILE_INFORMATION&
     if (!GetFileInformationByHandle(file, &info)) lookupFileInfo(info, source);
 }
 
-// Only the last-access time is put back on the source: writing its
-// last-write time back would hide a change made while it was being read.
-void restoreSourceAccessTime(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
-    SetFileTime(file, nullptr, &info.ftLastAccessTime, nullptr);
-}
-
 void reportWriteFailure(const char* source, const char* target, DWORD code) {
     addException(source, target, code, 0);
     addEntry(runState.recopyList, source, target, code, 0);
@@ -326,7 +321,7 @@ void closeSource(CopyJob& job) {
 // was.
 void discardUnplaced(CopyJob& job) {
     if (job.from != INVALID_HANDLE_VALUE) {
-        restoreSourceAccessTime(job.from, job.info);
+        restoreAccessTime(job.from, job.info);
         closeSource(job);
     }
     if (job.to != INVALID_HANDLE_VALUE) {
@@ -406,7 +401,7 @@ CopyFailure transferContents(CopyJob& job) {
 // be the first to say that written data did not arrive; a source that
 // changed meanwhile waits for the retry.
 CopyFailure closeAndCheck(CopyJob& job) {
-    restoreSourceAccessTime(job.from, job.info);
+    restoreAccessTime(job.from, job.info);
     SetFileTime(job.to, &job.info.ftCreationTime, &job.info.ftLastAccessTime,
                 &job.info.ftLastWriteTime);
     BY_HANDLE_FILE_INFORMATION after;
@@ -561,6 +556,13 @@ void copyForReal(const char* source, const char* target) {
 }
 
 }  // namespace
+
+// Only the last-access time is put back: writing the last-write time back
+// would hide a change made while the file was being read.
+void restoreAccessTime(HANDLE file, const BY_HANDLE_FILE_INFORMATION& seenAtOpen) {
+    if (!platform::readsKeepAccessTime(file))
+        SetFileTime(file, nullptr, &seenAtOpen.ftLastAccessTime, nullptr);
+}
 
 std::string replacementNameFor(const char* target, unsigned attempt) {
     static unsigned made = 0;

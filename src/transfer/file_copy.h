@@ -17,6 +17,9 @@ void writeCopyListLine(const char* source, const char* target);
 bool targetInUse(const char* target);
 // The open errors that mean "in use elsewhere, try again later".
 bool isBusyError(DWORD code);
+// Puts back the last-access time a file had when it was opened, where
+// reading it may have moved it.
+void restoreAccessTime(HANDLE file, const BY_HANDLE_FILE_INFORMATION& seenAtOpen);
 
 // The name a copy that replaces an old one is written under until it is
 // complete: beside the target, so that the final rename stays within one file

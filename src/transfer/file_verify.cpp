@@ -66,8 +66,8 @@ struct ComparedPair {
     // Reading must leave the last-access times as they were; the last-write
     // times are left alone, so that a change made meanwhile stays visible.
     void restoreTimesAndClose() {
-        SetFileTime(source, nullptr, &sourceInfo.ftLastAccessTime, nullptr);
-        SetFileTime(target, nullptr, &targetInfo.ftLastAccessTime, nullptr);
+        restoreAccessTime(source, sourceInfo);
+        restoreAccessTime(target, targetInfo);
         closeBoth();
     }
     void closeBoth() {

@@ -24,6 +24,8 @@ struct FileHandle : Handle {
     // are nobody's to spare, and it has no set-ID bit or capability yet that
     // a change of owner would clear.
     bool created = false;
+    // Opened with O_NOATIME: reading through it leaves the access time alone.
+    bool keepsAccessTime = false;
     // What the handle last saw of the file (the open's own look included),
     // kept while nothing is done through it; every call that acts through
     // the handle forgets it. A change made from outside meanwhile is not

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "platform/access_time.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
 #include "platform/posix/file_handle.h"
@@ -107,6 +108,15 @@ BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* lastAccess, FILETI
     if (lastWrite != nullptr) *lastWrite = toFileTime(status.modification);
     return TRUE;
 }
+
+namespace platform {
+
+bool readsKeepAccessTime(HANDLE handle) {
+    FileHandle* file = fileHandle(handle);
+    return file != nullptr && file->keepsAccessTime;
+}
+
+}  // namespace platform
 
 // The creation time cannot be set on POSIX and is ignored.
 BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* lastAccess,

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/access_time.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/windows_api.h"
@@ -172,6 +173,39 @@ TEST(SetFileTime, DecidesOnTheFileAsItIsNotAsTheHandleSawIt) {
     EXPECT_TRUE(SetFileTime(handle, nullptr, &access, nullptr));
     EXPECT_TRUE(sameTime(statusOf(path).st_atim, {1000000000, 0}));
     CloseHandle(handle);
+}
+
+bool readsLeaveTheTime(const std::string& path, DWORD access) {
+    HANDLE handle = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(handle, INVALID_HANDLE_VALUE) << path;
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool keeps = platform::readsKeepAccessTime(handle);
+    char block[16];
+    DWORD done = 0;
+    EXPECT_TRUE(ReadFile(handle, block, sizeof block, &done, nullptr));
+    CloseHandle(handle);
+    return keeps;
+}
+
+// Readers skip putting the access time back only where reading cannot have
+// moved it: a read of the owner's (or root's) file, never one that writes
+// too, nor one the kernel refused O_NOATIME.
+TEST(ReadsKeepAccessTime, OnlyWhereTheKernelTookNoAccessTime) {
+    ScratchFolder scratch;
+    std::string path = scratch.file("source", "content", 0644);
+    setTimes(path, {1000000000, 0}, {1100000000, 0});
+    EXPECT_TRUE(readsLeaveTheTime(path, GENERIC_READ));
+    EXPECT_TRUE(sameTime(statusOf(path).st_atim, {1000000000, 0}));
+    EXPECT_FALSE(readsLeaveTheTime(path, GENERIC_READ | GENERIC_WRITE));
+
+    if (geteuid() != 0) GTEST_SKIP() << "reading another user's file needs root to set up";
+    // Another user may read the file but not keep its access time.
+    ASSERT_EQ(chmod(scratch.path(".").c_str(), 0755), 0);
+    ASSERT_EQ(seteuid(65534), 0);
+    const bool stranger = readsLeaveTheTime(path, GENERIC_READ);
+    ASSERT_EQ(seteuid(0), 0);
+    EXPECT_FALSE(stranger);
 }
 
 // A file the handle created gets the times it is given, and keeps those it

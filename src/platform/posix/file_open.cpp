@@ -134,10 +134,11 @@ bool isRaceSign(int err, bool existed) {
 // F_SETFL replaces all the flags it can change, and the open set none of
 // them but O_NONBLOCK and, for a read where the kernel allowed it,
 // O_NOATIME; setting O_NOATIME again fails exactly where the open could not
-// use it.
-void clearNonBlocking(int fd, const OpenRequest& request) {
-    if (!request.write && fcntl(fd, F_SETFL, O_NOATIME) == 0) return;
+// use it. True when it is kept: reads then leave the access time alone.
+bool clearNonBlocking(int fd, const OpenRequest& request) {
+    if (!request.write && fcntl(fd, F_SETFL, O_NOATIME) == 0) return true;
     fcntl(fd, F_SETFL, 0);
+    return false;
 }
 
 DWORD lockCode(int fd, const OpenRequest& request) {
@@ -170,13 +171,14 @@ DWORD emptyExisting(int& fd, const OpenRequest& request, const FileStatus& opene
 // blocking restored where reads or writes will go through it, share lock
 // taken, and only then anything emptied. A file the open created needs only
 // its lock: it is the regular file O_EXCL made, and it was opened blocking.
-DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed, FileStatus& opened) {
+DWORD prepareDescriptor(int& fd, const OpenRequest& request, bool existed, FileStatus& opened,
+                        bool& keepsAccessTime) {
     if (!existed) return lockCode(fd, request);
     if (!statusOfDescriptor(fd, opened)) return windowsError(errno);
     DWORD refusal = refusalFor(opened.mode, request);
     if (refusal != ERROR_SUCCESS) return refusal;
     if (S_ISDIR(opened.mode)) return ERROR_SUCCESS;
-    if (request.read || request.write) clearNonBlocking(fd, request);
+    if (request.read || request.write) keepsAccessTime = clearNonBlocking(fd, request);
     DWORD code = lockCode(fd, request);
     if (code != ERROR_SUCCESS || !truncatesExisting(request.disposition)) return code;
     return emptyExisting(fd, request, opened);
@@ -204,7 +206,8 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
         return Step::Done;
     }
     FileStatus opened;
-    DWORD code = prepareDescriptor(fd, request, existed, opened);
+    bool keepsAccessTime = false;
+    DWORD code = prepareDescriptor(fd, request, existed, opened, keepsAccessTime);
     FileHandle* file = code == ERROR_SUCCESS ? newHandle(request) : nullptr;
     if (file == nullptr) {
         close(fd);
@@ -213,6 +216,7 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
     }
     file->fd = fd;
     file->created = !existed;
+    file->keepsAccessTime = keepsAccessTime;
     // What the open saw answers the first questions about a file it left as
     // it found it.
     file->seen = opened;

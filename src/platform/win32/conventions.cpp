@@ -1,6 +1,7 @@
 // Conventions and process-wide facts of the Windows build.
 #include <cstring>
 
+#include "platform/access_time.h"
 #include "platform/arguments.h"
 #include "platform/conventions.h"
 #include "platform/copy_offload.h"
@@ -78,6 +79,9 @@ char** processArgumentVector(int*, const char**) { return nullptr; }
 
 // The Windows build shows the progress dialog, never a terminal panel.
 bool standardErrorIsTerminal() { return false; }
+
+// Reads on Windows may move the access time: it is always put back.
+bool readsKeepAccessTime(HANDLE) { return false; }
 
 // Files keep the owner Windows gives them.
 BOOL copyOwner(const char*, const char*) { return TRUE; }
