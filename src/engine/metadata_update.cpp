@@ -39,7 +39,7 @@ void updateMetadata(const SourceEntry& source, const WIN32_FIND_DATAA& target,
     // (a new owner would clear a capability), then the mode, which leaves an
     // ACL as the source has it: its mask is the mode's group bits.
     if (ownerDiffers) platform::copyOwner(sourcePath, targetPath);
-    bool changed = carryExtendedAttributesByName(sourcePath, targetPath);
+    bool changed = carryAttributesToUpToDateFile(sourcePath, targetPath, source.attributes);
     if (modeDiffers || ownerDiffers) {
         SetFileAttributesA(targetPath, source.attributes);
         changed = true;

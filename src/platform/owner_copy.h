@@ -17,9 +17,10 @@ BOOL copyOwnerOfOpen(HANDLE source, HANDLE target);
 bool carriesOwners();
 // Gives the open copy `target` the permission bits that the source's
 // attribute word carries, through the handle, so that its name need not be
-// looked up again. False when the word asks for more than that (read-only
-// on Windows, a link) or the change failed: the name must then be given the
-// word after the close.
+// looked up again; given even where they are already so, which moves the
+// copy's status change time to now. False when the word asks for more than
+// that (read-only on Windows, a link) or the change failed: the name must
+// then be given the word after the close.
 bool givePermissionsOfOpen(HANDLE target, DWORD attributes);
 
 }  // namespace platform

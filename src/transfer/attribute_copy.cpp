@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/extended_attributes.h"
+#include "platform/owner_copy.h"
 #include "platform/windows_api.h"
 #include "report/error_name.h"
 #include "report/log_file.h"
@@ -37,23 +38,45 @@ HANDLE openItself(const char* path) {
 
 }  // namespace
 
-bool carryExtendedAttributes(HANDLE from, HANDLE to, const char* source, const char* target) {
+namespace {
+
+platform::AttributeOutcome carry(HANDLE from, HANDLE to, const char* source, const char* target) {
     platform::AttributeOutcome outcome = platform::copyExtendedAttributes(from, to);
-    if (!outcome.refused()) return outcome.changed;
-    ++runState.attributesNotCarried;
-    if (!toldAlready(outcome.code)) tellRefusal(outcome, source, target);
-    return outcome.changed;
+    if (outcome.refused()) {
+        ++runState.attributesNotCarried;
+        if (!toldAlready(outcome.code)) tellRefusal(outcome, source, target);
+    }
+    return outcome;
 }
 
-bool carryExtendedAttributesByName(const char* source, const char* target) {
+// `settled`, where given, is the source's attribute word, for a target whose
+// attributes were found equal.
+bool carryByName(const char* source, const char* target, const DWORD* settled) {
     HANDLE from = openItself(source);
     if (from == INVALID_HANDLE_VALUE) return false;
-    bool changed = false;
+    platform::AttributeOutcome outcome;
     HANDLE to = openItself(target);
     if (to != INVALID_HANDLE_VALUE) {
-        changed = carryExtendedAttributes(from, to, source, target);
+        outcome = carry(from, to, source, target);
+        if (settled != nullptr && !outcome.changed && !outcome.refused())
+            platform::givePermissionsOfOpen(to, *settled);
         CloseHandle(to);
     }
     CloseHandle(from);
-    return changed;
+    return outcome.changed;
+}
+
+}  // namespace
+
+bool carryExtendedAttributes(HANDLE from, HANDLE to, const char* source, const char* target) {
+    return carry(from, to, source, target).changed;
+}
+
+bool carryExtendedAttributesByName(const char* source, const char* target) {
+    return carryByName(source, target, nullptr);
+}
+
+bool carryAttributesToUpToDateFile(const char* source, const char* target,
+                                   DWORD sourceAttributes) {
+    return carryByName(source, target, &sourceAttributes);
 }

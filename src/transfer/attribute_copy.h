@@ -14,3 +14,11 @@ bool carryExtendedAttributes(HANDLE from, HANDLE to, const char* source, const c
 // followed if it is a link: a folder just made, an up-to-date file whose
 // status changed.
 bool carryExtendedAttributesByName(const char* source, const char* target);
+
+// The same for an up-to-date file whose source's status changed after it did.
+// Where the attributes were equal and none was refused, the target is given
+// the source's permission bits again (`sourceAttributes`), which moves its
+// status change time past the source's: the next run has no reason to open
+// the pair again. A refusal leaves it, so that every run tries and tells.
+bool carryAttributesToUpToDateFile(const char* source, const char* target,
+                                   DWORD sourceAttributes);

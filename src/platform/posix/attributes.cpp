@@ -85,9 +85,10 @@ namespace platform {
 bool givePermissionsOfOpen(HANDLE target, DWORD attributes) {
     if (!carriesMode(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
     FileHandle* file = fileHandle(target);
-    if (file == nullptr || file->fd < 0 || !file->writable) return false;
+    FileStatus status;
+    if (file == nullptr || file->fd < 0 || !statusOfHandle(*file, status)) return false;
     file->seenCurrent = false;
-    return fchmod(file->fd, wantedMode(attributes, S_IFREG)) == 0;
+    return fchmod(file->fd, wantedMode(attributes, status.mode)) == 0;
 }
 
 }  // namespace platform

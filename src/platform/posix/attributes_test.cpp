@@ -189,14 +189,6 @@ TEST(FileAttributes, OpenCopyLeavesLinksAndModelessWordsToItsName) {
         copy, withMode(FILE_ATTRIBUTE_REPARSE_POINT, 0777)));
     EXPECT_EQ(modeOf(name), before);
     CloseHandle(copy);
-
-    std::string source = scratch.file("source", "x", 0644);
-    HANDLE reading = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(reading, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(platform::givePermissionsOfOpen(reading, withMode(FILE_ATTRIBUTE_ARCHIVE, 0600)));
-    EXPECT_EQ(modeOf(source), 0644u);
-    CloseHandle(reading);
 }
 
 }  // namespace
