@@ -36,10 +36,6 @@ HANDLE openItself(const char* path) {
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-}  // namespace
-
-namespace {
-
 platform::AttributeOutcome carry(HANDLE from, HANDLE to, const char* source, const char* target) {
     platform::AttributeOutcome outcome = platform::copyExtendedAttributes(from, to);
     if (outcome.refused()) {

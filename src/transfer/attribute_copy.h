@@ -11,8 +11,7 @@
 bool carryExtendedAttributes(HANDLE from, HANDLE to, const char* source, const char* target);
 
 // The same between two existing files or folders found by name, neither
-// followed if it is a link: a folder just made, an up-to-date file whose
-// status changed.
+// followed if it is a link: a folder just made.
 bool carryExtendedAttributesByName(const char* source, const char* target);
 
 // The same for an up-to-date file whose source's status changed after it did.

@@ -85,8 +85,11 @@ namespace platform {
 bool givePermissionsOfOpen(HANDLE target, DWORD attributes) {
     if (!carriesMode(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
     FileHandle* file = fileHandle(target);
+    if (file == nullptr || file->fd < 0) return false;
+    // A file the handle created is the regular file O_EXCL made: no look.
     FileStatus status;
-    if (file == nullptr || file->fd < 0 || !statusOfHandle(*file, status)) return false;
+    status.mode = S_IFREG;
+    if (!file->created && !statusOfHandle(*file, status)) return false;
     file->seenCurrent = false;
     return fchmod(file->fd, wantedMode(attributes, status.mode)) == 0;
 }
