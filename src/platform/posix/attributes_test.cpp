@@ -158,13 +158,17 @@ mode_t modeOfOpen(HANDLE file) {
     return static_cast<mode_t>((info.dwFileAttributes >> FILE_ATTRIBUTE_POSIX_MODE_SHIFT) & 07777);
 }
 
+HANDLE createCopy(const std::string& name) {
+    return CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
 // The copy being written gets its bits through its handle: whatever stands
 // under its name by then is not touched.
 TEST(FileAttributes, OpenCopyTakesItsPermissionsThroughTheHandle) {
     ScratchFolder scratch;
     std::string name = scratch.path("copy");
-    HANDLE copy = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE copy = createCopy(name);
     ASSERT_NE(copy, INVALID_HANDLE_VALUE);
     ASSERT_EQ(rename(name.c_str(), scratch.path("moved").c_str()), 0);
     std::string stranger = scratch.file("copy", "x", 0600);
@@ -180,8 +184,7 @@ TEST(FileAttributes, OpenCopyTakesItsPermissionsThroughTheHandle) {
 TEST(FileAttributes, OpenCopyLeavesLinksAndModelessWordsToItsName) {
     ScratchFolder scratch;
     std::string name = scratch.path("copy");
-    HANDLE copy = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE copy = createCopy(name);
     ASSERT_NE(copy, INVALID_HANDLE_VALUE);
     const mode_t before = modeOf(name);
     EXPECT_FALSE(platform::givePermissionsOfOpen(copy, FILE_ATTRIBUTE_READONLY));
