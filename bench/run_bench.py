@@ -10,6 +10,7 @@ KAZ_BENCH_DIR, KAZ_BENCH_RUNS, KAZ_BENCH_CASES (comma-separated case names),
 KAZ_BENCH_QUICK=1 (small trees, one round, report beside the trees instead
 of docs/benchmarks.md), KAZ_BENCH_SHM (the in-memory file system),
 KAZ_BENCH_OUT (the report's path)."""
+import glob
 import json
 import os
 import platform
@@ -491,13 +492,28 @@ def sh(cmd):
     return subprocess.run(cmd, shell=True, stdout=subprocess.PIPE, text=True).stdout.strip()
 
 
+def memory_pageout():
+    """Whether the kernel pushes idle memory out on its own (DAMON): a warm
+    run may then find part of its cache gone."""
+    running = []
+    root = "/sys/kernel/mm/damon/admin/kdamonds"
+    for state in sorted(glob.glob(os.path.join(root, "*", "state"))):
+        kdamond = os.path.dirname(state)
+        actions = set()
+        for action in glob.glob(os.path.join(kdamond, "contexts", "*", "schemes", "*", "action")):
+            actions.add(open(action).read().strip())
+        if open(state).read().strip() == "on":
+            running.append(f"{os.path.basename(kdamond)} ({', '.join(sorted(actions)) or 'no scheme'})")
+    return ("DAMON on: " + "; ".join(running)) if running else "no DAMON running"
+
+
 def machine():
     mem = sh("awk '/MemTotal/ {printf \"%.1f GiB\", $2/1048576}' /proc/meminfo")
     fs = sh(f"df -T {DATA} | awk 'NR==2 {{print $2 \" on \" $1}}'")
     shm = sh(f"df -T {os.path.dirname(SHM)} | awk 'NR==2 {{print $2}}'")
     cpu = sh("awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo")
     return [("CPU", f"{cpu} ({os.cpu_count()} processors, nproc {sh('nproc')})"),
-            ("Memory", mem), ("File system", f"{fs} ({DATA}); in memory: {shm} "
+            ("Memory", f"{mem}; {memory_pageout()}"), ("File system", f"{fs} ({DATA}); in memory: {shm} "
                                               f"({os.path.dirname(SHM)})"),
             ("Kernel", platform.release()),
             ("KAZ", f"{KAZ}, built from commit "
