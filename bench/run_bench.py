@@ -499,11 +499,11 @@ def memory_pageout():
     root = "/sys/kernel/mm/damon/admin/kdamonds"
     for state in sorted(glob.glob(os.path.join(root, "*", "state"))):
         kdamond = os.path.dirname(state)
-        actions = set()
-        for action in glob.glob(os.path.join(kdamond, "contexts", "*", "schemes", "*", "action")):
-            actions.add(open(action).read().strip())
-        if open(state).read().strip() == "on":
-            running.append(f"{os.path.basename(kdamond)} ({', '.join(sorted(actions)) or 'no scheme'})")
+        if open(state).read().strip() != "on":
+            continue
+        schemes = os.path.join(kdamond, "contexts", "*", "schemes", "*", "action")
+        actions = sorted({open(action).read().strip() for action in glob.glob(schemes)})
+        running.append(f"{os.path.basename(kdamond)} ({', '.join(actions) or 'no scheme'})")
     return ("DAMON on: " + "; ".join(running)) if running else "no DAMON running"
 
 
@@ -513,8 +513,8 @@ def machine():
     shm = sh(f"df -T {os.path.dirname(SHM)} | awk 'NR==2 {{print $2}}'")
     cpu = sh("awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo")
     return [("CPU", f"{cpu} ({os.cpu_count()} processors, nproc {sh('nproc')})"),
-            ("Memory", f"{mem}; {memory_pageout()}"), ("File system", f"{fs} ({DATA}); in memory: {shm} "
-                                              f"({os.path.dirname(SHM)})"),
+            ("Memory", f"{mem}; {memory_pageout()}"),
+            ("File system", f"{fs} ({DATA}); in memory: {shm} ({os.path.dirname(SHM)})"),
             ("Kernel", platform.release()),
             ("KAZ", f"{KAZ}, built from commit "
                     f"{sh(f'git -C {ROOT} rev-parse --short HEAD 2>/dev/null') or 'unknown'}"

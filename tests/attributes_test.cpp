@@ -58,10 +58,10 @@ bool later(const timespec& a, const timespec& b) {
 void touchStatusPast(const std::string& path, const std::string& other) {
     struct stat status {};
     ::lstat(path.c_str(), &status);
-    while (!later(statusChangeOf(path), statusChangeOf(other))) {
-        ::usleep(1000);
+    EXPECT_TRUE(eventually([&] {
         ::chmod(path.c_str(), status.st_mode & 07777);
-    }
+        return later(statusChangeOf(path), statusChangeOf(other));
+    }));
 }
 
 class AttributesTest : public testing::Test {
