@@ -9,7 +9,8 @@ Environment: KAZ, KAZ_BASELINE (+ KAZ_BASELINE_NAME), KAZ_MICRO,
 KAZ_BENCH_DIR, KAZ_BENCH_RUNS, KAZ_BENCH_CASES (comma-separated case names),
 KAZ_BENCH_QUICK=1 (small trees, one round, report beside the trees instead
 of docs/benchmarks.md), KAZ_BENCH_SHM (the in-memory file system),
-KAZ_BENCH_OUT (the report's path)."""
+KAZ_BENCH_OUT (the report's path), KAZ_BENCH_KEEP_DAMON (leaves a DAMON
+monitor that pages idle memory out running)."""
 import glob
 import json
 import os
@@ -492,19 +493,54 @@ def sh(cmd):
     return subprocess.run(cmd, shell=True, stdout=subprocess.PIPE, text=True).stdout.strip()
 
 
+DAMON = "/sys/kernel/mm/damon/admin/kdamonds"
+# Monitors this run switched off, to be switched on again at its end.
+paused_monitors = []
+
+
+def pageout_monitors():
+    """The running DAMON monitors and their schemes' actions."""
+    running = []
+    for state in sorted(glob.glob(os.path.join(DAMON, "*", "state"))):
+        if open(state).read().strip() != "on":
+            continue
+        kdamond = os.path.dirname(state)
+        schemes = os.path.join(kdamond, "contexts", "*", "schemes", "*", "action")
+        running.append((kdamond, sorted({open(a).read().strip() for a in glob.glob(schemes)})))
+    return running
+
+
+def pause_pageout():
+    """A monitor that pages idle memory out takes part of a warm run's cache
+    away between the warm-up and the run, at random: it is switched off for
+    the benchmark (as root, unless KAZ_BENCH_KEEP_DAMON is set) and on again
+    at its end, with the settings it had."""
+    if os.environ.get("KAZ_BENCH_KEEP_DAMON") or os.geteuid() != 0:
+        return
+    for kdamond, actions in pageout_monitors():
+        if "pageout" in actions:
+            with open(os.path.join(kdamond, "state"), "w") as state:
+                state.write("off")
+            paused_monitors.append(kdamond)
+
+
+def resume_pageout():
+    for kdamond in paused_monitors:
+        with open(os.path.join(kdamond, "state"), "w") as state:
+            state.write("on")
+
+
 def memory_pageout():
     """Whether the kernel pushes idle memory out on its own (DAMON): a warm
     run may then find part of its cache gone."""
-    running = []
-    root = "/sys/kernel/mm/damon/admin/kdamonds"
-    for state in sorted(glob.glob(os.path.join(root, "*", "state"))):
-        kdamond = os.path.dirname(state)
-        if open(state).read().strip() != "on":
-            continue
-        schemes = os.path.join(kdamond, "contexts", "*", "schemes", "*", "action")
-        actions = sorted({open(action).read().strip() for action in glob.glob(schemes)})
-        running.append(f"{os.path.basename(kdamond)} ({', '.join(actions) or 'no scheme'})")
-    return ("DAMON on: " + "; ".join(running)) if running else "no DAMON running"
+    running = [f"{os.path.basename(k)} ({', '.join(a) or 'no scheme'})"
+               for k, a in pageout_monitors()]
+    said = ["DAMON on: " + "; ".join(running)] if running else []
+    if paused_monitors:
+        said.append("DAMON paging idle memory out (kdamond "
+                    f"{', '.join(os.path.basename(k) for k in paused_monitors)}), "
+                    "switched off for the benchmark")
+    return "; ".join(said) or "no DAMON running"
 
 
 def machine():
@@ -627,14 +663,19 @@ def main():
     say(f"KAZ benchmarks{' (quick form)' if QUICK else ''}: {RUNS} rounds per case, cold and "
         f"warm, data in {DATA}; load average {loadavg()}")
     results = {}
-    for name, (fn, _, _) in CASES.items():
-        if ONLY and name not in ONLY:
-            continue
-        say(f"case {name}")
-        results[name] = fn()
-    say("micro-benchmark: wildcard matcher")
-    rows = micro()
-    for line in write_report(results, rows, started):
+    pause_pageout()
+    try:
+        for name, (fn, _, _) in CASES.items():
+            if ONLY and name not in ONLY:
+                continue
+            say(f"case {name}")
+            results[name] = fn()
+        say("micro-benchmark: wildcard matcher")
+        rows = micro()
+        lines = write_report(results, rows, started)
+    finally:
+        resume_pageout()
+    for line in lines:
         say(line)
     say(f"wrote {OUT}")
 
