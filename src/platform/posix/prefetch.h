@@ -1,6 +1,7 @@
 // Reads a tree's folders and entry metadata on background threads, ahead of
-// the walk: on a cold cache so that the walk's own listings find the inodes
-// in the cache, on a warm one to hand the walk the listings themselves.
+// the walk, and hands the walk the listings it makes close in front of it; a
+// folder too long to hand over is read far ahead on a cold cache, so that the
+// walk's own listing finds its inodes in the cache.
 #pragma once
 
 #include <array>
@@ -31,8 +32,8 @@ struct ReadAheadShare {
     const std::string root;  // as listingKey gives it
     ListingStore listings;
     std::atomic<uint64_t> entriesWalked{0};  // entries the walk's listings handed out
-    // False while many look-ups are slow: the readers then run far ahead to
-    // read the disk, rather than stay close to hand their listings over, and
+    // False while many look-ups are slow: all the readers then read, through
+    // folders they keep no listing of as far ahead as their lead allows, and
     // the data of files about to be copied is asked for ahead.
     std::atomic<bool> cacheWarm{true};
 };
@@ -51,8 +52,8 @@ public:
     // when the walk gets there.
     static constexpr uint64_t kDefaultLead = 100000;
 
-    // While the cache is warm, the readers keep listings for the walk and stay
-    // this many entries in front of it.
+    // While a reader keeps a listing for the walk, and while the cache is
+    // warm, the readers stay this many entries in front of the walk.
     static constexpr uint64_t kHandOverLead = 4096;
 
     // A look-up faster than this finds the inode cached (see prefetch.cpp).
@@ -94,7 +95,8 @@ private:
     // False once no folder is left and none is being read.
     bool takeFolder(PendingFolder& folder);
     std::vector<std::string> readFolder(const std::string& folder);
-    void keepPace();
+    // keepable: the folder being read is still short enough to be kept.
+    void keepPace(bool keepable);
     void countSample(bool fast);
     bool nearTheWalk() const;
     void lookUp(int folderFd, const char* name);

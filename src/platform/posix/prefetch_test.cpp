@@ -112,6 +112,45 @@ TEST(TreePrefetch, OnlyTwoReadersWorkWhileTheCacheIsWarm) {
     EXPECT_GT(cold->foldersReadBy(3), 0u);
 }
 
+// Names of one file, which take no inode each: a test tree of thousands of
+// entries made in milliseconds.
+void addNames(const ScratchFolder& scratch, const std::string& folder, int count) {
+    const std::string file = scratch.file(folder + "/0", "");
+    for (int i = 1; i < count; ++i)
+        ASSERT_EQ(link(file.c_str(), scratch.path(folder + "/" + std::to_string(i)).c_str()), 0);
+}
+
+// Where the walk takes listings, the readers stay close in front of it on a
+// cold cache too, reading only folders short enough to keep; through a folder
+// too long to keep they run as far ahead as their lead allows.
+TEST(TreePrefetch, OnAColdCacheOnlyAFolderTooLongToKeepIsReadFarAhead) {
+    constexpr uint64_t kReaders = 4;
+    ScratchFolder scratch;
+    scratch.folder("tree");
+    for (int i = 0; i < 120; ++i) {
+        scratch.folder("tree/d" + std::to_string(i));
+        addNames(scratch, "tree/d" + std::to_string(i), 50);
+    }
+    auto cold = std::make_unique<TreePrefetch>(scratch.path("tree"), kNoLimit,
+                                               std::chrono::nanoseconds(0));
+    const uint64_t close = TreePrefetch::kHandOverLead + 1 + kReaders;
+    ASSERT_TRUE(eventually([&] { return cold->entriesTaken() >= close - kReaders; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(cold->share()->cacheWarm.load());
+    EXPECT_LE(cold->entriesTaken(), close) << "of " << 120 * 53 + 2;
+    cold->share()->entriesWalked = kNoLimit;
+    cold.reset();
+
+    // Files of their own here: a file with other names ends the listing kept
+    // at once, and with it the samples that tell the cache cold.
+    scratch.folder("flat");
+    for (uint64_t i = 0; i < TreePrefetch::kHandOverLead + 64; ++i)
+        scratch.file("flat/f" + std::to_string(i), "");
+    TreePrefetch flat(scratch.path("flat"), kNoLimit, std::chrono::nanoseconds(0));
+    EXPECT_TRUE(eventually([&] { return flat.foldersRead() == 1; }))
+        << "taken: " << flat.entriesTaken();
+}
+
 TEST(TreePrefetch, PassesOverWhatItCannotRead) {
     ScratchFolder scratch;
     scratch.folder("tree");
