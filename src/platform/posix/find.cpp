@@ -112,7 +112,9 @@ void fillFindData(const FileStatus& status, const std::string& name, WIN32_FIND_
 }
 
 void countEntry(const FindHandle& find) {
-    if (find.share) find.share->entriesWalked.fetch_add(1, std::memory_order_relaxed);
+    if (!find.share) return;
+    const uint64_t walked = find.share->entriesWalked.fetch_add(1, std::memory_order_relaxed);
+    if ((walked + 1) % ReadAheadShare::kWakeReadersEvery == 0) find.share->listings.wakeReaders();
 }
 
 void lookUpClaimed(LookedUpBatch& batch, int folderFd) {

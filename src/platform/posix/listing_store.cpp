@@ -133,6 +133,7 @@ bool ListingStore::take(const std::string& folder, const FolderStamp& stamp,
     std::unique_lock<std::mutex> lock(mutex_);
     if (reading_.count(key) > 0) {
         walkWaits_ = true;
+        wakeReaders();
         readDone_.wait(lock, [&] { return reading_.count(key) == 0; });
         walkWaits_ = false;
     }
@@ -155,6 +156,22 @@ bool ListingStore::take(const std::string& folder, const FolderStamp& stamp,
         forget(found);
     }
     return current;
+}
+
+void ListingStore::waitForWake(uint64_t seen, std::chrono::milliseconds longest) const {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    sleepers_.fetch_add(1);
+    woken_.wait_for(lock, longest, [&] { return wakes_.load() != seen; });
+    sleepers_.fetch_sub(1);
+}
+
+// The count moves before the sleepers are counted, and a sleeper is counted
+// before it looks at the count: either the waker sees it, or it sees the wake.
+void ListingStore::wakeReaders() const {
+    wakes_.fetch_add(1);
+    if (sleepers_.load() == 0) return;
+    { std::lock_guard<std::mutex> lock(wakeMutex_); }
+    woken_.notify_all();
 }
 
 bool ListingStore::empty() const {

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -109,6 +112,42 @@ TEST(ListingStore, TheWalkWaitsForAFolderAReaderIsOn) {
     store.drop("tree/given up");
     second.join();
     EXPECT_FALSE(handedOver);
+}
+
+// Longer than the checks' patience: a sleeper that ends sooner was woken.
+constexpr std::chrono::seconds kLongSleep{90};
+
+// A reader held back sleeps until the walk wakes it: as the walk moves on, or
+// as it begins to wait for a folder a reader is on; a wake that came before
+// the sleep began is not missed.
+TEST(ListingStore, AReaderSleepingForTheWalkIsWokenByIt) {
+    ListingStore store(100);
+    std::atomic<int> woken{0};
+    auto sleeper = [&](uint64_t seen) {
+        return std::thread([&store, &woken, seen] {
+            store.waitForWake(seen, kLongSleep);
+            ++woken;
+        });
+    };
+
+    const uint64_t beforeTheWake = store.wakeCount();
+    store.wakeReaders();
+    std::thread late = sleeper(beforeTheWake);
+    EXPECT_TRUE(eventually([&] { return woken == 1; })) << "a wake before the sleep was missed";
+
+    std::thread held = sleeper(store.wakeCount());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(woken, 1);
+    store.wakeReaders();
+    EXPECT_TRUE(eventually([&] { return woken == 2; })) << "the walk's wake was missed";
+
+    ASSERT_TRUE(store.startReading("tree/busy"));
+    std::thread resting = sleeper(store.wakeCount());
+    FolderListing taken;
+    std::thread walk([&] { store.take("tree/busy", stampNumber(5), taken); });
+    EXPECT_TRUE(eventually([&] { return woken == 3; })) << "the walk waited with readers asleep";
+    store.put("tree/busy", listingOf(stampNumber(5), {"done"}));
+    for (std::thread* thread : {&late, &held, &resting, &walk}) thread->join();
 }
 
 TEST(ListingStore, AnEntryKeptPackedGivesBackWhatTheLookUpTold) {

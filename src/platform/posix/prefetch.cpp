@@ -106,17 +106,33 @@ TreePrefetch::TreePrefetch(std::string root, uint64_t lead,
         for (int i = 0; i < kReaders; ++i) readers_.emplace_back([this, i] { readFolders(i); });
     } catch (...) {
         // The readers already started must not outlive a half-built object.
-        stop_ = true;
-        waitUntilDone();
+        stopReaders();
         posix::removeShare(share_);
         throw;
     }
 }
 
 TreePrefetch::~TreePrefetch() {
-    stop_ = true;
-    waitUntilDone();
+    stopReaders();
     posix::removeShare(share_);
+}
+
+void TreePrefetch::stopReaders() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    resting_.notify_all();
+    share_->listings.wakeReaders();
+    pace_->listings.wakeReaders();
+    waitUntilDone();
+}
+
+// A resting reader is not woken as the walk moves on, only to stop: it looks
+// at the cache again after a while.
+void TreePrefetch::rest() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    resting_.wait_for(lock, kLongestSleep, [this] { return stop_.load(); });
 }
 
 void TreePrefetch::waitUntilDone() {
@@ -131,7 +147,7 @@ void TreePrefetch::readFolders(int reader) {
     PendingFolder folder;
     while (!stop_) {
         if (restsWhileWarm(reader)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            rest();
             continue;
         }
         if (!takeFolder(folder)) break;
@@ -319,9 +335,13 @@ void TreePrefetch::keepPace(bool keepable) {
             handsOver_ && (keepable || share_->cacheWarm.load(std::memory_order_relaxed));
         return close ? std::min(lead_, kHandOverLead) : lead_;
     };
-    while (!stop_ && !share_->listings.walkWaits() &&
-           read > pace_->entriesWalked.load(std::memory_order_relaxed) + lead())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (;;) {
+        const uint64_t seen = pace_->listings.wakeCount();
+        if (stop_ || share_->listings.walkWaits() ||
+            read <= pace_->entriesWalked.load(std::memory_order_relaxed) + lead())
+            return;
+        pace_->listings.waitForWake(seen, kLongestSleep);
+    }
 }
 
 TreePrefetch* startTreePrefetch(const char* folder, const TreePrefetch* pacedBy) {
