@@ -7,7 +7,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -103,7 +102,6 @@ private:
     // keepable: the folder being read is still short enough to be kept.
     void keepPace(bool keepable);
     void stopReaders();
-    void rest();
     void countSample(bool fast);
     bool nearTheWalk() const;
     void lookUp(int folderFd, const char* name);
@@ -112,8 +110,8 @@ private:
     void handOver(int folderFd, const std::string& folder, posix::FolderListing&& listing);
 
     static constexpr int kReaders = 4;
-    // A reader resting or held back looks again after this long at the
-    // latest, whether or not the walk woke it: the cache may have turned.
+    // A reader held back looks again after this long at the latest, whether
+    // or not the walk woke it: the cache may have turned.
     static constexpr std::chrono::milliseconds kLongestSleep{10};
     static constexpr int kWarmReaders = 2;
     const uint64_t lead_;
@@ -133,7 +131,6 @@ private:
     std::array<std::atomic<uint64_t>, kReaders> foldersReadBy_{};
     int busy_ = 0;
     std::mutex mutex_;
-    std::condition_variable resting_;
     std::vector<PendingFolder> pending_;  // a heap: the first in the walk's order on top
     std::vector<std::thread> readers_;
 };
