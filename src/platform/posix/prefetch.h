@@ -25,8 +25,8 @@ struct ReadAheadShare {
     // The largest number of entries kept for the walk at once.
     static constexpr size_t kKeptEntries = 8192;
     // Readers held back are woken each time the walk has taken this many
-    // entries more (a sixteenth of the hand-over lead: woken every 1 024, a
-    // warm walk took 1.05 of its time).
+    // entries more: a sixteenth of the hand-over lead, so that a reader
+    // woken is still well in front of the walk.
     static constexpr uint64_t kWakeReadersEvery = 256;
 
     explicit ReadAheadShare(const std::string& rootFolder)
