@@ -55,6 +55,10 @@ inline bool isFolder(const SourceEntry& entry) {
     return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+inline uint64_t entrySize(const SourceEntry& entry) {
+    return (uint64_t{entry.sizeHigh} << 32) | entry.sizeLow;
+}
+
 // False for "." and "..", and for volume labels: entries no walk acts on.
 bool isListingEntry(const WIN32_FIND_DATAA& entry);
 

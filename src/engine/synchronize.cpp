@@ -6,6 +6,7 @@
 #include "engine/delete_tree.h"
 #include "engine/link_groups.h"
 #include "engine/metadata_update.h"
+#include "engine/paired_copy.h"
 #include "engine/search_pattern.h"
 #include "platform/conventions.h"
 #include "platform/name_lookup.h"
@@ -27,6 +28,9 @@ constexpr int kTargetCheckLine = 2847;
 // Marks, in the record of a source folder, that its target folder's time
 // differs: the walk gives it the source's time even when it changes nothing.
 constexpr DWORD kTargetTimeDiffers = 1;
+// Marks, in the record of a source file, that the target has an older file
+// of that name, which its copy replaces.
+constexpr DWORD kTargetReplaced = 2;
 
 // Source entries of one folder by name: entry indices in an open-addressed
 // table, eight bytes an entry; the first entry of a name wins.
@@ -134,8 +138,10 @@ void compareTargetEntry(const WIN32_FIND_DATAA& target, const NameIndex& sources
         }
         if (!isFolder(source) && !isFolder(target)) {
             if (!upToDate(source, target) ||
-                !linkedAsSource(links.find(source.nameOffset), targetPath, target))
+                !linkedAsSource(links.find(source.nameOffset), targetPath, target)) {
+                source.marks |= kTargetReplaced;
                 return;
+            }
             ++runState.virtualFilesProcessed;
             addBytes(runState.virtualBytesCopied, source.sizeHigh, source.sizeLow);
             source.marks |= kEntryDone;
@@ -214,18 +220,20 @@ void announceCopies(SearchPattern& source, int32_t base, int32_t top) {
 }
 
 // Copies what the target lacks and gathers this level's folders at the
-// front of the list; returns the end of the folders.
+// front of the list; returns the end of the folders. The names stay where
+// they are while the records move.
 int32_t copyMissingFiles(SearchPattern& source, SearchPattern& target, int32_t base,
                          int32_t top, const FolderLinks& links) {
     announceCopies(source, base, top);
-    return visitFilesGatherFolders(base, top, [&](const char* name, const SourceEntry&) {
-        const auto nameOffset = static_cast<uint32_t>(name - runState.entryNames);
-        if (const FileIdentity* identity = links.find(nameOffset)) {
-            copyLinkedFile(*identity, source.withName(name), target.withName(name));
-        } else {
-            copyFile(source.withName(name), target.withName(name));
-        }
-    });
+    std::vector<FileToCopy> files;
+    const int32_t folderEnd =
+        visitFilesGatherFolders(base, top, [&](const char* name, const SourceEntry& entry) {
+            const auto nameOffset = static_cast<uint32_t>(name - runState.entryNames);
+            files.push_back({name, entrySize(entry), links.find(nameOffset),
+                             (entry.marks & kTargetReplaced) != 0});
+        });
+    copyFolderFiles(source, target, files);
+    return folderEnd;
 }
 
 // Entries made inside a folder changed its time: give it the source's again.

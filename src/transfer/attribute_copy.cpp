@@ -68,6 +68,10 @@ bool carryExtendedAttributes(HANDLE from, HANDLE to, const char* source, const c
     return carry(from, to, source, target).changed;
 }
 
+bool carryExtendedAttributesUntold(HANDLE from, HANDLE to) {
+    return !platform::copyExtendedAttributes(from, to).refused();
+}
+
 bool carryExtendedAttributesByName(const char* source, const char* target) {
     return carryByName(source, target, nullptr);
 }

@@ -10,6 +10,11 @@
 // attributes changed.
 bool carryExtendedAttributes(HANDLE from, HANDLE to, const char* source, const char* target);
 
+// The same without counting or telling, for a copy made beside the walk:
+// false when the target refused some, and the walk's own copy then meets and
+// tells the refusal.
+bool carryExtendedAttributesUntold(HANDLE from, HANDLE to);
+
 // The same between two existing files or folders found by name, neither
 // followed if it is a link: a folder just made.
 bool carryExtendedAttributesByName(const char* source, const char* target);

@@ -1,7 +1,9 @@
 #include "transfer/file_copy.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/access_time.h"
@@ -170,6 +172,10 @@ struct CopyJob {
     // The copy got its permission bits while it was still open.
     bool permissionsGiven = false;
     uint64_t copiedTotal = 0;
+    char* buffer = runState.transferBuffer1;
+    // Set for a copy made beside the walk (copyNewFileBeside), which stops
+    // when told and leaves counting, showing and telling to the walk.
+    const std::atomic<bool>* stopBeside = nullptr;
 };
 
 // What stopped a copy once the target was open. The steps only say what it
@@ -185,6 +191,7 @@ struct CopyFailure {
         OldCopyInUse,
         Replacing,
         Unequal,  // the compare of a source shared for writing
+        Declined,  // beside the walk, which copies the pair again itself
     };
     Kind kind = Kind::None;
     DWORD code = 0;
@@ -256,6 +263,31 @@ bool createTarget(CopyJob& job) {
 // written to meanwhile.
 void describeSource(HANDLE file, const char* source, BY_HANDLE_FILE_INFORMATION& info) {
     if (!GetFileInformationByHandle(file, &info)) lookupFileInfo(info, source);
+}
+
+bool isBeside(const CopyJob& job) { return job.stopBeside != nullptr; }
+
+// Copies beside the walk make and remove target names one at a time, as the
+// walk's own copies do: a target folder swapped for a link between two such
+// calls is met by the later one, never passed by a call that found the
+// folder before the swap and makes a file in it after. Everything else they
+// do in the target is through the open copy.
+std::mutex besideNameCalls;
+
+// Held by a copy beside the walk while it acts on a target name.
+std::unique_lock<std::mutex> nameCallsOf(const CopyJob& job) {
+    return isBeside(job) ? std::unique_lock<std::mutex>(besideNameCalls)
+                         : std::unique_lock<std::mutex>();
+}
+
+// Beside the walk an unanswered status is no version at all, which fails
+// the comparison of versions: the walk's copy looks for itself.
+void describeOpenSource(const CopyJob& job, BY_HANDLE_FILE_INFORMATION& info) {
+    if (!isBeside(job)) {
+        describeSource(job.from, job.source, info);
+    } else if (!GetFileInformationByHandle(job.from, &info)) {
+        info = BY_HANDLE_FILE_INFORMATION{};
+    }
 }
 
 void reportWriteFailure(const char* source, const char* target, DWORD code) {
@@ -348,29 +380,48 @@ void countCopiedBytes(uint64_t count) {
     addBytes(runState.virtualBytesCopied, high, low);
 }
 
+// The walk's copy counts its bytes as they go and answers Cancel; a copy
+// beside it only stops when told.
+bool stopped(const CopyJob& job) {
+    return isBeside(job) ? job.stopBeside->load(std::memory_order_relaxed) : checkCancel();
+}
+
+// Throttling is the walk's: copies are made beside it only while every
+// delay is off, and a delay the panel changes meanwhile (the walk's thread
+// writes it) is not even read there.
+void throttle(const CopyJob& job, const int32_t& delay) {
+    if (!isBeside(job)) waitFor(delay);
+}
+
+void countMoved(const CopyJob& job, uint64_t count) {
+    if (isBeside(job)) return;
+    countCopiedBytes(count);
+    refreshProgressDisplay();
+}
+
 // Moves the contents block by block, counting the bytes as they go (a
 // hole's bytes too: the target holds them as the source does). Blocks go
 // through the kernel's copy offload while it serves this pair; from its
 // first refusal on, plain reads and writes carry on, and they also finish
 // (or fail on) the block it left.
 CopyFailure transferContents(CopyJob& job) {
-    char* buffer = runState.transferBuffer1;
+    char* buffer = job.buffer;
     const uint64_t size = fileSize(job.info);
     HoleSkip holes(job.from, job.to);
     bool offload = true;
     for (;;) {
         // Cancel is checked here only, where the copy can tidy up.
-        if (checkCancel()) return {CopyFailure::Kind::Cancel, 0};
+        if (stopped(job)) return {CopyFailure::Kind::Cancel, 0};
         const uint64_t beforeHole = job.copiedTotal;
         if (!holes.passHole(job.copiedTotal)) return {CopyFailure::Kind::Reading, GetLastError()};
-        countCopiedBytes(job.copiedTotal - beforeHole);
+        if (job.copiedTotal != beforeHole) countMoved(job, job.copiedTotal - beforeHole);
         if (job.copiedTotal != beforeHole && job.copiedTotal == size) break;
-        waitFor(runState.delaySource);
+        throttle(job, runState.delaySource);
         const DWORD wanted = holes.cut(job.copiedTotal, blockWanted(size, job.copiedTotal));
         DWORD count = 0;
         const bool triedOffload = offload;
         if (offload) {
-            waitFor(runState.delayTarget);
+            throttle(job, runState.delayTarget);
             offload = platform::copyFileRange(job.from, job.to, wanted, &count) != FALSE;
         }
         if (!offload) {
@@ -379,7 +430,7 @@ CopyFailure transferContents(CopyJob& job) {
                 return {CopyFailure::Kind::Reading, GetLastError()};
             }
             if (read == 0 && count == 0) break;
-            if (!triedOffload) waitFor(runState.delayTarget);
+            if (!triedOffload) throttle(job, runState.delayTarget);
             DWORD written = 0;
             SetLastError(ERROR_SUCCESS);
             if (!WriteFile(job.to, buffer, read, &written, nullptr) || written < read) {
@@ -389,8 +440,7 @@ CopyFailure transferContents(CopyJob& job) {
         }
         if (count == 0) break;
         job.copiedTotal += count;
-        countCopiedBytes(count);
-        refreshProgressDisplay();
+        countMoved(job, count);
         if (count < wanted || job.copiedTotal == size) break;
     }
     if (!holes.finish(job.copiedTotal)) return {CopyFailure::Kind::Writing, GetLastError()};
@@ -405,14 +455,18 @@ CopyFailure closeAndCheck(CopyJob& job) {
     SetFileTime(job.to, &job.info.ftCreationTime, &job.info.ftLastAccessTime,
                 &job.info.ftLastWriteTime);
     BY_HANDLE_FILE_INFORMATION after;
-    describeSource(job.from, job.source, after);
+    describeOpenSource(job, after);
     // The owner comes first: a set-user-ID bit given before it would make the
     // copy, for a moment, a set-user-ID file of the wrong owner.
     platform::copyOwnerOfOpen(job.from, job.to);
     // After the owner, whose change would clear a capability, and before the
     // copy is closed and takes its name, so that it never stands there
     // without its ACL.
-    carryExtendedAttributes(job.from, job.to, job.source, job.target);
+    if (!isBeside(job)) {
+        carryExtendedAttributes(job.from, job.to, job.source, job.target);
+    } else if (!carryExtendedAttributesUntold(job.from, job.to)) {
+        return {CopyFailure::Kind::Declined, 0};
+    }
     // After the ACL, whose mask the group bits set.
     job.permissionsGiven = platform::givePermissionsOfOpen(job.to, job.info.dwFileAttributes);
     closeSource(job);
@@ -455,8 +509,10 @@ void noteCopiedNotVerified(const char* source, const char* target) {
 // The copy has its owner already; its attributes follow, where the open
 // file could not take them, and then it takes the target's name.
 CopyFailure putInPlace(CopyJob& job) {
-    if (!job.permissionsGiven && job.info.dwFileAttributes != createAttributes(job))
+    if (!job.permissionsGiven && job.info.dwFileAttributes != createAttributes(job)) {
+        const auto names = nameCallsOf(job);
         SetFileAttributesA(job.written.c_str(), job.info.dwFileAttributes);
+    }
     if (job.replacing) {
         if (CopyFailure failure = replaceOldCopy(job)) return failure;
         ++runState.totalFilesDeleted;
@@ -497,6 +553,8 @@ void reportFailure(const CopyJob& job, const CopyFailure& failure) {
             break;
         case CopyFailure::Kind::Unequal:
             reportUnequalCopy(job);
+            break;
+        case CopyFailure::Kind::Declined:
             break;
     }
 }
@@ -555,7 +613,56 @@ void copyForReal(const char* source, const char* target) {
     reportFailure(job, failure);
 }
 
+// Beside the walk only the first way of opening the source is tried, and
+// only a free target name is taken: anything else is the walk's to meet.
+bool openBothBeside(CopyJob& job) {
+    job.from = openSourceAs(job.source, GENERIC_READ, runState.noShare ? 0 : FILE_SHARE_READ,
+                            kSourceFlags);
+    if (job.from == INVALID_HANDLE_VALUE) return false;
+    describeOpenSource(job, job.info);
+    if (job.info.dwFileAttributes != 0) {
+        const auto names = nameCallsOf(job);
+        job.to = createNew(job.target, createAttributes(job));
+    }
+    if (job.to == INVALID_HANDLE_VALUE) {
+        closeSource(job);
+        return false;
+    }
+    job.written = job.target;
+    return true;
+}
+
 }  // namespace
+
+bool copyNewFileBeside(const char* source, const char* target, char* buffer,
+                       const std::atomic<bool>& stop, CopiedBeside& copied) {
+    CopyJob job;
+    job.source = source;
+    job.target = target;
+    job.buffer = buffer;
+    job.stopBeside = &stop;
+    if (!openBothBeside(job)) return false;
+    if (writeCopy(job)) {
+        const auto names = nameCallsOf(job);
+        discardUnplaced(job);
+        return false;
+    }
+    copied.bytes = job.copiedTotal;
+    copied.sizeHigh = job.info.nFileSizeHigh;
+    copied.sizeLow = job.info.nFileSizeLow;
+    return true;
+}
+
+void reportCopiedBeside(const char* source, const char* target, const CopiedBeside& copied) {
+    ++runState.filesCreated;
+    setShownSource(source);
+    setShownTarget(target);
+    countCopiedBytes(copied.bytes);
+    addStorageEstimates(copied.sizeHigh, copied.sizeLow);
+    writeCopyListLine(source, target);
+    countCopiedFile();
+    refreshProgress();
+}
 
 // Only the last-access time is put back: writing the last-write time back
 // would hide a change made while the file was being read.

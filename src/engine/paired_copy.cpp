@@ -1,0 +1,162 @@
+#include "engine/paired_copy.h"
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "engine/link_groups.h"
+#include "engine/search_pattern.h"
+#include "platform/side_thread.h"
+#include "report/fatal_message.h"
+#include "report/progress.h"
+#include "report/run_state.h"
+#include "transfer/file_copy.h"
+
+namespace {
+
+// Larger files are left to copyFile, whose count of bytes moves while they
+// are copied.
+constexpr uint64_t kLargestShared = 16u << 20;
+// The files copied before the walk reports them, at most.
+constexpr uint64_t kShareBytes = 64u << 20;
+constexpr size_t kShareFiles = 256;
+constexpr size_t kNotShared = ~size_t{0};
+
+// One run of a folder's files, taken by both threads one at a time, largest
+// first. A file copied beside the walk is in place but not yet told.
+struct Share {
+    std::string sourcePrefix, targetPrefix;
+    std::vector<const FileToCopy*> files;  // largest first
+    std::vector<uint8_t> placed;
+    std::vector<CopiedBeside> copied;
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stop{false};
+};
+
+std::atomic<uint64_t> copiedBeside{0};
+
+// Returns how many files this thread copied.
+size_t copyClaimed(Share& share, char* buffer, const std::function<bool()>& stop) {
+    std::string source, target;
+    size_t count = 0;
+    for (size_t i; (i = share.next.fetch_add(1)) < share.files.size();) {
+        if (stop()) break;
+        source.assign(share.sourcePrefix).append(share.files[i]->name);
+        target.assign(share.targetPrefix).append(share.files[i]->name);
+        share.placed[i] =
+            copyNewFileBeside(source.c_str(), target.c_str(), buffer, share.stop, share.copied[i]);
+        count += share.placed[i];
+    }
+    return count;
+}
+
+// A block for the side thread's copies, which touch nothing of the run's
+// state.
+char* sideBuffer() {
+    static char* const buffer = new char[RunState::kTransferBufferSize];
+    return buffer;
+}
+
+// Throttling delays, trial runs and a verify's copies keep to copyFile's own
+// way.
+bool mayShare() {
+    return !runState.trialRun && !runState.verify && runState.delayOpen <= 0 &&
+           runState.delaySource <= 0 && runState.delayTarget <= 0 &&
+           platform::SideThread::get() != nullptr;
+}
+
+bool shareable(const FileToCopy& file) {
+    return file.linkedTo == nullptr && !file.replacing && file.listedSize <= kLargestShared;
+}
+
+// The end of the run of files that starts at `from` and is reported at once.
+size_t runEnd(const std::vector<FileToCopy>& files, size_t from) {
+    uint64_t bytes = 0;
+    size_t end = from;
+    while (end < files.size() && end - from < kShareFiles && bytes < kShareBytes)
+        bytes += files[end++].listedSize;
+    return end;
+}
+
+// Returns false when Cancel stopped the copies.
+bool copyShared(Share& share) {
+    std::stable_sort(share.files.begin(), share.files.end(),
+                     [](const FileToCopy* a, const FileToCopy* b) {
+                         return a->listedSize > b->listedSize;
+                     });
+    share.placed.assign(share.files.size(), 0);
+    share.copied.assign(share.files.size(), CopiedBeside{});
+    platform::SideThread::Job beside([&share] {
+        copiedBeside += copyClaimed(share, sideBuffer(), [&share] {
+            return share.stop.load(std::memory_order_relaxed);
+        });
+    });
+    platform::SideThread& side = *platform::SideThread::get();
+    side.offer(beside);
+    bool cancelled = false;
+    copyClaimed(share, runState.transferBuffer1, [&] {
+        refreshProgressDisplay();
+        if (checkCancel()) {
+            cancelled = true;
+            share.stop.store(true, std::memory_order_relaxed);
+        }
+        return cancelled;
+    });
+    side.finish(beside);
+    return !cancelled;
+}
+
+void copyOne(SearchPattern& source, SearchPattern& target, const FileToCopy& file) {
+    if (file.linkedTo != nullptr) {
+        copyLinkedFile(*file.linkedTo, source.withName(file.name), target.withName(file.name));
+    } else {
+        copyFile(source.withName(file.name), target.withName(file.name));
+    }
+}
+
+// Tells the files of a run in listing order; any not placed beside the walk
+// is copied now by copyFile, unless Cancel came first.
+void reportRun(SearchPattern& source, SearchPattern& target, const FileToCopy* from,
+               const FileToCopy* end, const Share& share, bool cancelled) {
+    std::vector<size_t> slot(end - from, kNotShared);
+    for (size_t k = 0; k < share.files.size(); ++k) slot[share.files[k] - from] = k;
+    for (const FileToCopy* file = from; file != end; ++file) {
+        const size_t k = slot[file - from];
+        if (k != kNotShared && share.placed[k]) {
+            reportCopiedBeside(source.withName(file->name), target.withName(file->name),
+                               share.copied[k]);
+        } else if (!cancelled) {
+            copyOne(source, target, *file);
+        }
+    }
+}
+
+}  // namespace
+
+void copyFolderFiles(SearchPattern& source, SearchPattern& target,
+                     const std::vector<FileToCopy>& files) {
+    for (size_t from = 0; from < files.size();) {
+        const size_t end = runEnd(files, from);
+        Share share;
+        if (mayShare()) {
+            for (size_t i = from; i < end; ++i)
+                if (shareable(files[i])) share.files.push_back(&files[i]);
+        }
+        bool cancelled = false;
+        if (share.files.size() >= 2) {
+            share.sourcePrefix = source.prefix();
+            share.targetPrefix = target.prefix();
+            cancelled = !copyShared(share);
+        } else {
+            share.files.clear();
+        }
+        reportRun(source, target, &files[from], &files[end], share, cancelled);
+        // Copies already in place were told first, so that the log names
+        // every file the run left in the target.
+        if (cancelled) fatalMessage(1, "Program terminated due to Cancel");
+        from = end;
+    }
+}
+
+uint64_t filesCopiedBeside() { return copiedBeside.load(); }
