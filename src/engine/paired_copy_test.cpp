@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/search_pattern.h"
+#include "platform/cancel_signals.h"
 #include "platform/fault_injection.h"
 #include "transfer/transfer_test_fixture.h"
 
@@ -179,12 +180,12 @@ TEST_F(PairedCopyTest, AFailureMetBesideTheWalkLeavesNoTrace) {
     const uint64_t besideBefore = filesCopiedBeside();
     Outcome shared;
     int firings = 0;
-    // Half the files fail once, some blocks on, so that a partial copy would
-    // be left to remove; the other half can be copied beside the walk.
+    // Two files fail once, some blocks on, so that a partial copy would be
+    // left to remove; the others can be copied beside the walk.
     for (int round = 0; round < 50 && filesCopiedBeside() == besideBefore; ++round) {
         faults::disarmAll();
         std::vector<int> ids;
-        for (int i = 0; i < 8; i += 2) {
+        for (int i = 0; i < 8; i += 4) {
             const std::string name = "file " + std::to_string(i);
             faults::arm(
                 Fault(Call::CopyFileRange, ERROR_DISK_FULL).onPath(name).skip(1).moving(1000));
@@ -195,9 +196,41 @@ TEST_F(PairedCopyTest, AFailureMetBesideTheWalkLeavesNoTrace) {
         for (int id : ids) firings += faults::firings(id);
     }
     EXPECT_GT(filesCopiedBeside(), besideBefore);
-    EXPECT_EQ(firings, 4);
+    EXPECT_EQ(firings, 2);
     expectSameOutcome(shared, clean);
     EXPECT_EQ(shared.targetFiles.size(), 8u);
+}
+
+// Cancel stops both threads: every copy already in place is told in the
+// log before the run ends, and nothing half-written stays in the target.
+TEST_F(PairedCopyTest, CancelTellsEveryCopyInPlaceAndLeavesNoPartialOne) {
+    ForkingDeathTests forking;
+    for (int i = 0; i < 12; ++i) add("file " + std::to_string(i), blockPattern(400000 + i));
+    faults::Scope disarm;
+    EXPECT_EXIT(
+        {
+            // As the sixth file, largest first, is made.
+            faults::arm(Fault(Call::CreateFile, 0).onExactPath(target("file 6")).then([] {
+                runState.cancelRequested = platform::kCancelConfirmed;
+            }));
+            copyWithDelay(-1, "cancelled.log");
+        },
+        testing::ExitedWithCode(1), "Program terminated due to Cancel");
+    const std::string log = readFile(dir / "cancelled.log");
+    size_t told = 0;
+    for (size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos; at += 2) ++told;
+    std::vector<std::string> made;
+    for (const auto& item : std::filesystem::directory_iterator(targetDir)) {
+        const std::string name = item.path().filename();
+        made.push_back(name);
+        EXPECT_EQ(readFile(item.path()), readFile(source(name))) << name;
+        EXPECT_NE(log.find(source(name) + "\" \"" + target(name) + "\"\r\n"),
+                  std::string::npos)
+            << name << " is in place but not told\n"
+            << log;
+    }
+    EXPECT_EQ(told, made.size()) << log;
+    EXPECT_FALSE(made.empty());
 }
 
 }  // namespace

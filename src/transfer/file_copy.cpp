@@ -661,7 +661,9 @@ void reportCopiedBeside(const char* source, const char* target, const CopiedBesi
     addStorageEstimates(copied.sizeHigh, copied.sizeLow);
     writeCopyListLine(source, target);
     countCopiedFile();
-    refreshProgress();
+    // Cancel is answered where copies are made, never between telling two
+    // that are in place already.
+    refreshProgressDisplay();
 }
 
 // Only the last-access time is put back: writing the last-write time back
