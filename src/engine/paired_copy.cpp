@@ -7,20 +7,13 @@
 
 #include "engine/link_groups.h"
 #include "engine/search_pattern.h"
-#include "platform/side_thread.h"
+#include "engine/shared_runs.h"
 #include "report/fatal_message.h"
-#include "report/progress.h"
 #include "report/run_state.h"
 #include "transfer/file_copy.h"
 
 namespace {
 
-// Larger files are left to copyFile, whose count of bytes moves while they
-// are copied.
-constexpr uint64_t kLargestShared = 16u << 20;
-// The files copied before the walk reports them, at most.
-constexpr uint64_t kShareBytes = 64u << 20;
-constexpr size_t kShareFiles = 256;
 constexpr size_t kNotShared = ~size_t{0};
 
 // One run of a folder's files, taken by both threads one at a time, largest
@@ -58,25 +51,8 @@ char* sideBuffer() {
     return buffer;
 }
 
-// Throttling delays, trial runs and a verify's copies keep to copyFile's own
-// way.
-bool mayShare() {
-    return !runState.trialRun && !runState.verify && runState.delayOpen <= 0 &&
-           runState.delaySource <= 0 && runState.delayTarget <= 0 &&
-           platform::SideThread::get() != nullptr;
-}
-
 bool shareable(const FileToCopy& file) {
     return file.linkedTo == nullptr && !file.replacing && file.listedSize <= kLargestShared;
-}
-
-// The end of the run of files that starts at `from` and is reported at once.
-size_t runEnd(const std::vector<FileToCopy>& files, size_t from) {
-    uint64_t bytes = 0;
-    size_t end = from;
-    while (end < files.size() && end - from < kShareFiles && bytes < kShareBytes)
-        bytes += files[end++].listedSize;
-    return end;
 }
 
 // Returns false when Cancel stopped the copies.
@@ -87,24 +63,13 @@ bool copyShared(Share& share) {
                      });
     share.placed.assign(share.files.size(), 0);
     share.copied.assign(share.files.size(), CopiedBeside{});
-    platform::SideThread::Job beside([&share] {
-        copiedBeside += copyClaimed(share, sideBuffer(), [&share] {
-            return share.stop.load(std::memory_order_relaxed);
-        });
-    });
-    platform::SideThread& side = *platform::SideThread::get();
-    side.offer(beside);
-    bool cancelled = false;
-    copyClaimed(share, runState.transferBuffer1, [&] {
-        refreshProgressDisplay();
-        if (checkCancel()) {
-            cancelled = true;
-            share.stop.store(true, std::memory_order_relaxed);
+    return workOnBothThreads(share.stop, [&share](bool beside, const auto& stopped) {
+        if (beside) {
+            copiedBeside += copyClaimed(share, sideBuffer(), stopped);
+        } else {
+            copyClaimed(share, runState.transferBuffer1, stopped);
         }
-        return cancelled;
     });
-    side.finish(beside);
-    return !cancelled;
 }
 
 void copyOne(SearchPattern& source, SearchPattern& target, const FileToCopy& file) {
@@ -137,9 +102,10 @@ void reportRun(SearchPattern& source, SearchPattern& target, const FileToCopy* f
 void copyFolderFiles(SearchPattern& source, SearchPattern& target,
                      const std::vector<FileToCopy>& files) {
     for (size_t from = 0; from < files.size();) {
-        const size_t end = runEnd(files, from);
+        const size_t end = sharedRunEnd(files, from);
         Share share;
-        if (mayShare()) {
+        // A verify's copies (of busy files) keep to copyFile's own way.
+        if (mayShareWithSideThread() && !runState.verify) {
             for (size_t i = from; i < end; ++i)
                 if (shareable(files[i])) share.files.push_back(&files[i]);
         }

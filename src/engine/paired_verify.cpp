@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/search_pattern.h"
-#include "platform/side_thread.h"
+#include "engine/shared_runs.h"
 #include "platform/tree_prefetch.h"
 #include "report/fatal_message.h"
 #include "report/progress.h"
@@ -15,12 +15,6 @@
 
 namespace {
 
-// Larger files are left to verifyFile, whose count of bytes moves while
-// they are read.
-constexpr uint64_t kLargestShared = 16u << 20;
-// The pairs compared before the walk reports them, at most.
-constexpr uint64_t kShareBytes = 64u << 20;
-constexpr size_t kSharePairs = 256;
 constexpr DWORD kBlockSize = RunState::kTransferBufferSize;
 constexpr size_t kNotShared = ~size_t{0};
 
@@ -96,21 +90,6 @@ PairBlocks sideBlocks() {
     return {blocks, blocks + kBlockSize};
 }
 
-// Throttling delays and trial runs keep to verifyFile's own way.
-bool mayShare() {
-    return !runState.trialRun && runState.delayOpen <= 0 && runState.delaySource <= 0 &&
-           runState.delayTarget <= 0 && platform::SideThread::get() != nullptr;
-}
-
-// The end of the run of files that starts at `from` and is reported at once.
-size_t runEnd(const std::vector<FileToVerify>& files, size_t from) {
-    uint64_t bytes = 0;
-    size_t end = from;
-    while (end < files.size() && end - from < kSharePairs && bytes < kShareBytes)
-        bytes += files[end++].listedSize;
-    return end;
-}
-
 // Where the trees' caches are cold, the first blocks of every pair of the
 // run are asked for at once on both sides, so that the disks work on them
 // together; the opens that follow ask for nothing more (on a warm cache this
@@ -126,24 +105,14 @@ void announceReads(const Share& share) {
 void compareShared(Share& share) {
     announceReads(share);
     share.cutIntoParts();
-    platform::SideThread::Job beside([&share] {
-        comparedBeside += compareClaimed(share, sideBlocks(), [&share] {
-            return share.stop.load(std::memory_order_relaxed);
-        });
-    });
-    platform::SideThread& side = *platform::SideThread::get();
-    side.offer(beside);
-    bool cancelled = false;
-    compareClaimed(share, {runState.transferBuffer1, runState.transferBuffer2}, [&] {
-        refreshProgressDisplay();
-        if (checkCancel()) {
-            cancelled = true;
-            share.stop.store(true, std::memory_order_relaxed);
+    const bool done = workOnBothThreads(share.stop, [&share](bool beside, const auto& stopped) {
+        if (beside) {
+            comparedBeside += compareClaimed(share, sideBlocks(), stopped);
+        } else {
+            compareClaimed(share, {runState.transferBuffer1, runState.transferBuffer2}, stopped);
         }
-        return cancelled;
     });
-    side.finish(beside);
-    if (cancelled) fatalMessage(1, "Program terminated due to Cancel");
+    if (!done) fatalMessage(1, "Program terminated due to Cancel");
 }
 
 }  // namespace
@@ -154,9 +123,9 @@ void verifyFolderFiles(SearchPattern& source, SearchPattern& target,
     std::vector<uint8_t> matched;
     std::vector<uint64_t> sizes;
     for (size_t from = 0; from < files.size();) {
-        const size_t end = runEnd(files, from);
+        const size_t end = sharedRunEnd(files, from);
         Share share;
-        if (mayShare()) {
+        if (mayShareWithSideThread()) {
             for (size_t i = from; i < end; ++i)
                 if (files[i].listedSize <= kLargestShared) share.pairs.push_back(&files[i]);
         }
