@@ -30,16 +30,6 @@ struct Outcome {
     std::vector<std::string> targetFiles;  // name, mode, time and contents
 };
 
-std::vector<std::string> described(const EntryList& list) {
-    std::vector<std::string> lines;
-    for (int32_t i = 0; i < list.count; ++i) {
-        const ListEntry& entry = list.entries[i];
-        lines.push_back(std::string(entry.firstName) + "|" + entry.secondName + "|" +
-                        std::to_string(entry.code) + "|" + std::to_string(entry.messageIndex));
-    }
-    return lines;
-}
-
 void expectSameOutcome(const Outcome& shared, const Outcome& alone) {
     EXPECT_EQ(shared.log, alone.log);
     EXPECT_EQ(shared.exceptions, alone.exceptions);
@@ -91,15 +81,8 @@ protected:
     // A fresh run state, log and target for each copy of the same folder; a
     // delay keeps the walk to copying alone.
     Outcome copyWithDelay(int32_t delay, const std::string& logName) {
-        TearDown();
         resetTarget();
-        runState.transferBuffer1 = static_cast<char*>(heapAllocate(RunState::kTransferBufferSize));
-        runState.transferBuffer2 = static_cast<char*>(heapAllocate(RunState::kTransferBufferSize));
-        runState.delayOpen = runState.delaySource = -1;
-        runState.delayTarget = delay;
-        logPath = dir / logName;
-        runState.logFileName.assign(logPath.c_str());
-        openLog();
+        restartRun(dir / logName, delay);
         std::vector<FileToCopy> files;
         for (size_t i = 0; i < names.size(); ++i)
             files.push_back({names[i].c_str(), sizes[i], nullptr, false});

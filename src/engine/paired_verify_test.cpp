@@ -17,16 +17,6 @@ struct Outcome {
     double bytes = 0;
 };
 
-std::vector<std::string> described(const EntryList& list) {
-    std::vector<std::string> lines;
-    for (int32_t i = 0; i < list.count; ++i) {
-        const ListEntry& entry = list.entries[i];
-        lines.push_back(std::string(entry.firstName) + "|" + entry.secondName + "|" +
-                        std::to_string(entry.code) + "|" + std::to_string(entry.messageIndex));
-    }
-    return lines;
-}
-
 class PairedVerifyTest : public TransferTest {
 protected:
     void add(const std::string& name, const std::string& sourceContent,
@@ -41,14 +31,7 @@ protected:
     }
     // A fresh run state and log for each verify of the same folder.
     Outcome verifyWithDelay(int32_t delay, const std::string& logName) {
-        TearDown();
-        runState.transferBuffer1 = static_cast<char*>(heapAllocate(RunState::kTransferBufferSize));
-        runState.transferBuffer2 = static_cast<char*>(heapAllocate(RunState::kTransferBufferSize));
-        runState.delayOpen = runState.delaySource = -1;
-        runState.delayTarget = delay;
-        logPath = dir / logName;
-        runState.logFileName.assign(logPath.c_str());
-        openLog();
+        restartRun(dir / logName, delay);
         std::vector<FileToVerify> files;
         for (size_t i = 0; i < names.size(); ++i) files.push_back({names[i].c_str(), sizes[i]});
         std::string sourcePattern = sourceDir + "/*.*", targetPattern = targetDir + "/*.*";

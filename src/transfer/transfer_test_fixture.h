@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "report/log_file.h"
 #include "report/run_state.h"
@@ -36,6 +37,18 @@ protected:
         flushLog();
         return readFile(logPath + ".~~~");
     }
+    // A fresh run state, with its buffers, and a fresh log at `path`, for
+    // another run over the same folders; `delayTarget` as the switch gives it.
+    void restartRun(const std::string& path, int32_t delayTarget) {
+        TearDown();
+        runState.transferBuffer1 = static_cast<char*>(heapAllocate(RunState::kTransferBufferSize));
+        runState.transferBuffer2 = static_cast<char*>(heapAllocate(RunState::kTransferBufferSize));
+        runState.delayOpen = runState.delaySource = -1;
+        runState.delayTarget = delayTarget;
+        logPath = path;
+        runState.logFileName.assign(logPath.c_str());
+        openLog();
+    }
     std::string source(const std::string& name) const { return sourceDir + "/" + name; }
     std::string target(const std::string& name) const { return targetDir + "/" + name; }
 
@@ -44,6 +57,17 @@ protected:
     std::string sourceDir = dir / "source";
     std::string targetDir = dir / "target";
 };
+
+// A list's entries, one line each: both names, the code and the message.
+inline std::vector<std::string> described(const EntryList& list) {
+    std::vector<std::string> lines;
+    for (int32_t i = 0; i < list.count; ++i) {
+        const ListEntry& entry = list.entries[i];
+        lines.push_back(std::string(entry.firstName) + "|" + entry.secondName + "|" +
+                        std::to_string(entry.code) + "|" + std::to_string(entry.messageIndex));
+    }
+    return lines;
+}
 
 // Differs from block to block, so that a block written twice or left out shows.
 inline std::string blockPattern(size_t size) {
