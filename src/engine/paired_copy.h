@@ -12,9 +12,9 @@ class SearchPattern;
 
 struct FileToCopy {
     const char* name;
-    uint64_t listedSize;             // decides only what is shared
-    const FileIdentity* linkedTo;    // a file with other names, or null
-    bool replacing;                  // an older copy is in the target
+    uint64_t listedSize;           // decides only what is shared
+    const FileIdentity* linkedTo;  // a file with other names, or null
+    bool replacing;                // an older copy is in the target
 };
 
 void copyFolderFiles(SearchPattern& source, SearchPattern& target,

@@ -9,20 +9,27 @@ namespace {
 
 constexpr auto kLookBeforeSleep = std::chrono::microseconds(100);
 
-// Waits until `value` no longer holds `old`: looking for a while, then asleep.
+}  // namespace
+
 template <typename T>
-void awaitChange(const std::atomic<T>& value, T old) {
+void SideThread::awaitChange(const std::atomic<T>& value, T old) {
     const auto sleepAt = std::chrono::steady_clock::now() + kLookBeforeSleep;
     while (value.load(std::memory_order_acquire) == old) {
         if (std::chrono::steady_clock::now() > sleepAt) {
-            value.wait(old, std::memory_order_acquire);
+            std::unique_lock<std::mutex> lock(bellMutex_);
+            bell_.wait(lock, [&] { return value.load(std::memory_order_acquire) != old; });
             return;
         }
         std::this_thread::yield();
     }
 }
 
-}  // namespace
+// The lock between the change and the notify: a thread that looked before
+// the change is asleep by then, or looks again under the lock and sees it.
+void SideThread::ring() {
+    { std::lock_guard<std::mutex> lock(bellMutex_); }
+    bell_.notify_all();
+}
 
 // Never destroyed: a run ended by Cancel or a fatal message exits while the
 // thread waits for work.
@@ -43,7 +50,7 @@ void SideThread::offer(Job& job) {
     job.ticket = offers_.load(std::memory_order_relaxed) + 1;
     pending_.store(&job, std::memory_order_release);
     offers_.store(job.ticket, std::memory_order_release);
-    offers_.notify_one();
+    ring();
 }
 
 bool SideThread::finish(Job& job) {
@@ -63,7 +70,7 @@ void SideThread::serve() {
         const uint32_t ticket = job->ticket;
         job->run();
         finished_.store(ticket, std::memory_order_release);
-        finished_.notify_one();
+        ring();
     }
 }
 

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 namespace platform {
 
@@ -33,12 +35,23 @@ public:
 private:
     SideThread();
     void serve();
+    // Waits until `value` no longer holds `old`: looking for a while, then
+    // asleep until the other thread rings.
+    template <typename T>
+    void awaitChange(const std::atomic<T>& value, T old);
+    void ring();
 
     std::atomic<uint32_t> offers_{0};
     std::atomic<Job*> pending_{nullptr};
     // The ticket of the job last run. Kept here, not in the job, which its
     // owner may destroy as soon as it sees it done.
     std::atomic<uint32_t> finished_{0};
+    // The sleep is on a condition variable, not on the atomics themselves:
+    // where the standard library has no wait of the system's own (MinGW's),
+    // an atomic's wait can miss a notify that comes between its look and its
+    // sleep, and never wake.
+    std::mutex bellMutex_;
+    std::condition_variable bell_;
 };
 
 }  // namespace platform

@@ -48,5 +48,30 @@ TEST(SideThread, EachJobRunsOnceOrIsGivenBack) {
     EXPECT_GT(taken, 0);
 }
 
+// Offers that come as the side thread goes to sleep, and jobs that end as
+// the caller goes to sleep in finish: every wake must arrive, or a run
+// waits for ever. (An atomic's own wait lost such wakes on Windows.)
+TEST(SideThread, NoWakeIsLostAsEitherThreadGoesToSleep) {
+    SideThread* side = SideThread::get();
+    ASSERT_NE(side, nullptr);
+    const auto spin = [](std::chrono::microseconds length) {
+        const auto end = std::chrono::steady_clock::now() + length;
+        while (std::chrono::steady_clock::now() < end) {
+        }
+    };
+    int ran = 0;
+    for (int i = 0; i < 3000; ++i) {
+        // Around the hundred microseconds either thread looks before it sleeps.
+        const auto around = std::chrono::microseconds(70 + (i * 37) % 70);
+        spin(around);
+        SideThread::Job job([&] { spin(around); });
+        side->offer(job);
+        // Long enough for a side thread that is awake to take the job.
+        spin(std::chrono::microseconds(20));
+        ran += side->finish(job);
+    }
+    EXPECT_GT(ran, 0);
+}
+
 }  // namespace
 }  // namespace platform

@@ -10,16 +10,17 @@
 
 void copyFile(const char* source, const char* target);
 
+// What a copy made beside the walk leaves for the walk to count.
+struct CopiedBeside {
+    uint64_t bytes = 0;
+    DWORD sizeHigh = 0, sizeLow = 0;  // as the source's status gave them
+};
 // A copy made on a second thread beside the walk, into a target name that is
 // free. It touches nothing of the run's state (no log, list, counter or
 // progress) and stops when `stop` is set. True when the copy is complete and
 // in place with everything copyFile gives it; false leaves nothing behind,
 // and copyFile then copies the pair and says what it finds: a busy or
 // changing source, a taken name, a refused attribute, any failure.
-struct CopiedBeside {
-    uint64_t bytes = 0;
-    DWORD sizeHigh = 0, sizeLow = 0;  // as the source's status gave them
-};
 bool copyNewFileBeside(const char* source, const char* target, char* buffer,
                        const std::atomic<bool>& stop, CopiedBeside& copied);
 // Counts and logs, on the walk's thread, a copy made beside it, as copyFile
