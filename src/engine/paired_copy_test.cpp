@@ -184,8 +184,11 @@ TEST_F(PairedCopyTest, AFailureMetBesideTheWalkLeavesNoTrace) {
     EXPECT_EQ(shared.targetFiles.size(), 8u);
 }
 
-// Cancel stops both threads: every copy already in place is told in the
-// log before the run ends, and nothing half-written stays in the target.
+// Cancel during the shared copies: every copy already in place is told in
+// the log before the run ends, and nothing half-written stays in the target.
+// (The death test's child is forked, without the side thread that an earlier
+// test may have started; the walk's thread then takes every file, through
+// the same copies and the same telling.)
 TEST_F(PairedCopyTest, CancelTellsEveryCopyInPlaceAndLeavesNoPartialOne) {
     ForkingDeathTests forking;
     for (int i = 0; i < 12; ++i) add("file " + std::to_string(i), blockPattern(400000 + i));
