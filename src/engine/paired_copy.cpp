@@ -44,13 +44,6 @@ size_t copyClaimed(Share& share, char* buffer, const std::function<bool()>& stop
     return count;
 }
 
-// A block for the side thread's copies, which touch nothing of the run's
-// state.
-char* sideBuffer() {
-    static char* const buffer = new char[RunState::kTransferBufferSize];
-    return buffer;
-}
-
 bool shareable(const FileToCopy& file) {
     return file.linkedTo == nullptr && !file.replacing && file.listedSize <= kLargestShared;
 }
@@ -65,7 +58,7 @@ bool copyShared(Share& share) {
     share.copied.assign(share.files.size(), CopiedBeside{});
     return workOnBothThreads(share.stop, [&share](bool beside, const auto& stopped) {
         if (beside) {
-            copiedBeside += copyClaimed(share, sideBuffer(), stopped);
+            copiedBeside += copyClaimed(share, sideThreadBuffer(0), stopped);
         } else {
             copyClaimed(share, runState.transferBuffer1, stopped);
         }

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr DWORD kBlockSize = RunState::kTransferBufferSize;
 constexpr size_t kNotShared = ~size_t{0};
 
 // Pairs longer than this are compared in parts of this length, which the two
@@ -83,13 +82,6 @@ size_t compareClaimed(Share& share, PairBlocks blocks, const std::function<bool(
     return compared;
 }
 
-// Blocks for the side thread's comparisons, which touch nothing of the
-// run's state: their results go into the share.
-PairBlocks sideBlocks() {
-    static char* const blocks = new char[2 * kBlockSize];
-    return {blocks, blocks + kBlockSize};
-}
-
 // Where the trees' caches are cold, the first blocks of every pair of the
 // run are asked for at once on both sides, so that the disks work on them
 // together; the opens that follow ask for nothing more (on a warm cache this
@@ -107,7 +99,8 @@ void compareShared(Share& share) {
     share.cutIntoParts();
     const bool done = workOnBothThreads(share.stop, [&share](bool beside, const auto& stopped) {
         if (beside) {
-            comparedBeside += compareClaimed(share, sideBlocks(), stopped);
+            comparedBeside +=
+                compareClaimed(share, {sideThreadBuffer(0), sideThreadBuffer(1)}, stopped);
         } else {
             compareClaimed(share, {runState.transferBuffer1, runState.transferBuffer2}, stopped);
         }

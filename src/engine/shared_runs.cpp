@@ -4,6 +4,11 @@
 #include "report/progress.h"
 #include "report/run_state.h"
 
+char* sideThreadBuffer(int which) {
+    static char* const buffers = new char[2 * RunState::kTransferBufferSize];
+    return buffers + which * RunState::kTransferBufferSize;
+}
+
 bool mayShareWithSideThread() {
     return !runState.trialRun && runState.delayOpen <= 0 && runState.delaySource <= 0 &&
            runState.delayTarget <= 0 && platform::SideThread::get() != nullptr;

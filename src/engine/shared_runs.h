@@ -26,6 +26,10 @@ size_t sharedRunEnd(const std::vector<File>& files, size_t from) {
     return end;
 }
 
+// The side thread's two blocks of the transfer buffers' size (0 or 1), kept
+// for the process: its work touches nothing of the run's state.
+char* sideThreadBuffer(int which);
+
 // Throttling delays and trial runs keep to the walk's own way, one file at a
 // time, as does a process without a side thread.
 bool mayShareWithSideThread();
