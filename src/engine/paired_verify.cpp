@@ -76,8 +76,9 @@ size_t compareClaimed(Share& share, PairBlocks blocks, const std::function<bool(
         const Share::Part& part = share.parts[i];
         source.assign(share.sourcePrefix).append(share.pairs[part.pair]->name);
         target.assign(share.targetPrefix).append(share.pairs[part.pair]->name);
-        share.partMatched[i] = pairMatches(source.c_str(), target.c_str(), blocks, stop,
-                                           part.bytes, share.partSizes[i]);
+        const ListedPair pair{source.c_str(), target.c_str(),
+                              share.pairs[part.pair]->listedAttributes};
+        share.partMatched[i] = pairMatches(pair, blocks, stop, part.bytes, share.partSizes[i]);
     }
     return compared;
 }

@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/windows_api.h"
+
 class SearchPattern;
 
 struct FileToVerify {
     const char* name;
     uint64_t listedSize;  // decides only what is shared, never the result
+    DWORD listedAttributes;  // what the source's listing showed it to be
 };
 
 void verifyFolderFiles(SearchPattern& source, SearchPattern& target,

@@ -33,7 +33,9 @@ protected:
     Outcome verifyWithDelay(int32_t delay, const std::string& logName) {
         restartRun(dir / logName, delay);
         std::vector<FileToVerify> files;
-        for (size_t i = 0; i < names.size(); ++i) files.push_back({names[i].c_str(), sizes[i]});
+        // Each listed as a plain file, whatever it has become since.
+        for (size_t i = 0; i < names.size(); ++i)
+            files.push_back({names[i].c_str(), sizes[i], FILE_ATTRIBUTE_ARCHIVE});
         std::string sourcePattern = sourceDir + "/*.*", targetPattern = targetDir + "/*.*";
         SearchPattern sourceFolder(sourcePattern.c_str(), 1);
         SearchPattern targetFolder(targetPattern.c_str(), 2);

@@ -50,7 +50,7 @@ int32_t verifyFiles(SearchPattern& source, SearchPattern& target, int32_t base, 
     std::vector<FileToVerify> files;
     const int32_t folderEnd =
         visitFilesGatherFolders(base, top, [&](const char* name, const SourceEntry& entry) {
-            files.push_back({name, entrySize(entry)});
+            files.push_back({name, entrySize(entry), entry.attributes});
         });
     verifyFolderFiles(source, target, files);
     return folderEnd;

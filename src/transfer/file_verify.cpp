@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/listed_open.h"
 #include "platform/windows_api.h"
 #include "report/fatal_message.h"
 #include "report/log_file.h"
@@ -173,14 +174,14 @@ bool seekTo(HANDLE file, uint64_t offset) {
 
 }  // namespace
 
-bool pairMatches(const char* source, const char* target, PairBlocks blocks,
-                 const std::function<bool()>& stop, PairPart part, uint64_t& size) {
+bool pairMatches(const ListedPair& names, PairBlocks blocks, const std::function<bool()>& stop,
+                 PairPart part, uint64_t& size) {
     // The caller has announced these reads: the opens give no hint of their own.
     ComparedPair pair{};
-    pair.source = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    pair.source = platform::openListedFile(names.source, names.sourceAttributes, FILE_SHARE_READ,
+                                           FILE_ATTRIBUTE_NORMAL);
     if (pair.source == INVALID_HANDLE_VALUE) return false;
-    pair.target = CreateFileA(target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    pair.target = CreateFileA(names.target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (pair.target == INVALID_HANDLE_VALUE) {
         CloseHandle(pair.source);

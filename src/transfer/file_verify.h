@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/windows_api.h"
+
 // Compares one source file with its target by size, then byte by byte.
 // 1: equal, or missing, or busy, or the source could not be read; 0: any
 // other difference or failure.
@@ -13,6 +15,15 @@ int verifyFile(const char* source, const char* target);
 struct PairBlocks {
     char* source;
     char* target;
+};
+
+// A pair by its names, with the attributes the source's listing gave the
+// source moments ago: where they show a plain file, its open looks at the
+// name no further (platform::openListedFile).
+struct ListedPair {
+    const char* source;
+    const char* target;
+    DWORD sourceAttributes;
 };
 
 // Bytes [from, from + length) of a pair, as far as the files reach.
@@ -29,7 +40,7 @@ struct PairPart {
 // report it. `stop`, asked before each block, ends the comparison with
 // false. `size` is set to the size both files had. The opens ask for no
 // read-ahead: the caller announces the reads of its pairs together.
-bool pairMatches(const char* source, const char* target, PairBlocks blocks,
-                 const std::function<bool()>& stop, PairPart part, uint64_t& size);
+bool pairMatches(const ListedPair& pair, PairBlocks blocks, const std::function<bool()>& stop,
+                 PairPart part, uint64_t& size);
 // Counts and lists a pair pairMatches found equal, as verifyFile would.
 void countMatchedPair(const char* source, const char* target, uint64_t size);

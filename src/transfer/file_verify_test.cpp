@@ -118,8 +118,8 @@ protected:
     bool matchesAsTheyAre(const std::function<bool()>& stop = [] { return false; },
                           PairPart part = {}) {
         size = 12345;
-        return pairMatches(from.c_str(), to.c_str(), {sourceBlock.data(), targetBlock.data()},
-                           stop, part, size);
+        return pairMatches({from.c_str(), to.c_str(), listedAs},
+                           {sourceBlock.data(), targetBlock.data()}, stop, part, size);
     }
     void expectNothingSaid() {
         EXPECT_EQ(logText(), "");
@@ -132,6 +132,7 @@ protected:
     std::vector<char> sourceBlock = std::vector<char>(RunState::kTransferBufferSize);
     std::vector<char> targetBlock = std::vector<char>(RunState::kTransferBufferSize);
     uint64_t size = 0;
+    DWORD listedAs = FILE_ATTRIBUTE_ARCHIVE;  // as a listing shows a plain file
 };
 
 TEST_F(QuietCompareTest, EqualPairsMatchWithTheirSizeAtEveryBlockBoundary) {

@@ -12,6 +12,7 @@
 #include "platform/posix/file_handle.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/file_status.h"
+#include "platform/listed_open.h"
 #include "platform/windows_api.h"
 
 namespace posix {
@@ -197,22 +198,16 @@ void adviseSequential(int fd, const OpenRequest& request, uint64_t size) {
     if (!request.write && size > 0) posix_fadvise(fd, 0, kReadAheadAtOpen, POSIX_FADV_WILLNEED);
 }
 
-Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& raceError) {
-    int fd = openDescriptor(request, existed);
-    if (fd < 0) {
-        raceError = errno;
-        if (isRaceSign(errno, existed)) return Step::Retry;
-        result = failedErrno(errno, request);
-        return Step::Done;
-    }
+// Makes a handle of a descriptor just opened; INVALID_HANDLE_VALUE, with the
+// error set, where what was opened is refused or cannot be prepared.
+HANDLE adoptDescriptor(int fd, const OpenRequest& request, bool existed) {
     FileStatus opened;
     bool keepsAccessTime = false;
     DWORD code = prepareDescriptor(fd, request, existed, opened, keepsAccessTime);
     FileHandle* file = code == ERROR_SUCCESS ? newHandle(request) : nullptr;
     if (file == nullptr) {
         close(fd);
-        result = failed(code == ERROR_SUCCESS ? ERROR_NOT_ENOUGH_MEMORY : code);
-        return Step::Done;
+        return failed(code == ERROR_SUCCESS ? ERROR_NOT_ENOUGH_MEMORY : code);
     }
     file->fd = fd;
     file->created = !existed;
@@ -225,7 +220,18 @@ Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& rac
     bool replaced = existed && (request.disposition == CREATE_ALWAYS ||
                                 request.disposition == OPEN_ALWAYS);
     SetLastError(replaced ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    result = file;
+    return file;
+}
+
+Step openFile(const OpenRequest& request, bool existed, HANDLE& result, int& raceError) {
+    int fd = openDescriptor(request, existed);
+    if (fd < 0) {
+        raceError = errno;
+        if (isRaceSign(errno, existed)) return Step::Retry;
+        result = failedErrno(errno, request);
+        return Step::Done;
+    }
+    result = adoptDescriptor(fd, request, existed);
     return Step::Done;
 }
 
@@ -268,13 +274,10 @@ bool isValidRequest(LPCSTR name, DWORD access, DWORD disposition) {
     return !truncatesExisting(disposition) || (access & GENERIC_WRITE) != 0;
 }
 
-}  // namespace
-}  // namespace posix
-
-using namespace posix;
-
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPVOID, DWORD disposition,
-                   DWORD flagsAndAttributes, HANDLE) {
+// Both opens below: the injected fault, the checks, then the attempts, the
+// first of which may trust an earlier look.
+HANDLE openAsRequested(LPCSTR name, DWORD access, DWORD shareMode, DWORD disposition,
+                       DWORD flagsAndAttributes, bool listedRegular) {
     if (Injection fault = injectedFault(Call::CreateFile, name); fault.fails())
         return failed(fault.code);
     if (!isValidRequest(name, access, disposition)) return failed(ERROR_INVALID_PARAMETER);
@@ -286,10 +289,39 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPVOID, DWORD dis
                         disposition,
                         flagsAndAttributes};
     if (!locate(name, request.at)) return failedErrno(errno, request);
+    if (listedRegular) {
+        // Where the name no longer opens (gone, a link, a socket), the
+        // attempts below look at it and tell why, as for any other open.
+        int fd = openDescriptor(request, true);
+        if (fd >= 0) return adoptDescriptor(fd, request, true);
+    }
     int raceError = ELOOP;
+    HANDLE result = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        HANDLE result = INVALID_HANDLE_VALUE;
         if (attemptOpen(request, result, raceError) == Step::Done) return result;
     }
     return failedErrno(raceError, request);
 }
+
+}  // namespace
+}  // namespace posix
+
+using namespace posix;
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPVOID, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE) {
+    return openAsRequested(name, access, shareMode, disposition, flagsAndAttributes, false);
+}
+
+namespace platform {
+
+// The listing's look stands for the look before the open: a special file
+// that took the name since is refused by the check of what was opened (which
+// was opened without waiting and without adopting a terminal), a link by
+// the open itself.
+HANDLE openListedFile(LPCSTR path, DWORD listedAttributes, DWORD share, DWORD flags) {
+    return openAsRequested(path, GENERIC_READ, share, OPEN_EXISTING, flags,
+                           isRegularFileWord(listedAttributes));
+}
+
+}  // namespace platform

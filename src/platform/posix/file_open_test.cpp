@@ -2,13 +2,18 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "platform/listed_open.h"
+#include "platform/posix/file_status.h"
 #include "platform/posix/scratch_folder.h"
 #include "platform/windows_api.h"
 #include "test_support.h"
@@ -403,6 +408,76 @@ TEST(CreateFile, SpecialFilesAreNeverOpened) {
     EXPECT_EQ(reading, ERROR_NOT_SUPPORTED);
     EXPECT_EQ(writing, ERROR_NOT_SUPPORTED);
     EXPECT_EQ(refusal(readShared("/dev/null")), ERROR_NOT_SUPPORTED);
+}
+
+// What an open trusting the listing makes of a name that changed since: the
+// careful open's result, code for code, and never a wait on a FIFO.
+TEST(OpenListedFile, ANameChangedSinceItsListingOpensAsCreateFileWould) {
+    ScratchFolder scratch;
+    ASSERT_EQ(mkfifo(scratch.path("pipe").c_str(), 0600), 0);
+    int socketFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = scratch.path("socket");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    scratch.file("outside", "must stay");
+    scratch.link("link", "outside");
+    scratch.folder("folder");
+    scratch.file("file", "plain");
+    const std::string names[] = {"pipe", "socket", "link", "folder", "missing", "file"};
+    std::map<std::string, std::string> listed, careful;
+    std::atomic<bool> done{false};
+    auto outcome = [](HANDLE handle) {
+        if (handle == INVALID_HANDLE_VALUE) return "refused " + std::to_string(GetLastError());
+        std::string content = readAll(handle);
+        CloseHandle(handle);
+        return "read " + content;
+    };
+    std::thread opener([&] {
+        for (const std::string& name : names) {
+            const std::string path = scratch.path(name);
+            listed[name] = outcome(
+                platform::openListedFile(path.c_str(), FILE_ATTRIBUTE_ARCHIVE, FILE_SHARE_READ, 0));
+            careful[name] = outcome(readShared(path));
+        }
+        done = true;
+    });
+    if (!eventually([&] { return done.load(); })) {
+        ADD_FAILURE() << "an open of the FIFO waited for a peer";
+        int peer = open(scratch.path("pipe").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        opener.join();
+        close(peer);
+    } else {
+        opener.join();
+    }
+    close(socketFd);
+    EXPECT_EQ(listed, careful);
+    EXPECT_EQ(listed["pipe"], "refused " + std::to_string(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(listed["socket"], "refused " + std::to_string(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(listed["link"], "read outside") << "the link's text, never what it leads to";
+    EXPECT_EQ(listed["file"], "read plain");
+}
+
+// Only what a listing gives a regular file lets the open skip its look,
+// whatever else the word holds (read-only, hidden, permission bits).
+TEST(OpenListedFile, OnlyARegularFileIsTakenAsListedPlain) {
+    ScratchFolder scratch;
+    ASSERT_EQ(mkfifo(scratch.path("pipe").c_str(), 0600), 0);
+    scratch.file(".hidden-read-only", "x", 0444);
+    scratch.file("setuid", "x", 04755);
+    scratch.link("link", "setuid");
+    scratch.folder("folder");
+    const std::pair<const char*, bool> kinds[] = {
+        {"pipe", false}, {".hidden-read-only", true}, {"setuid", true},
+        {"link", false}, {"folder", false},           {"/dev/null", false}};
+    for (const auto& [name, plain] : kinds) {
+        const std::string path = name[0] == '/' ? std::string(name) : scratch.path(name);
+        FileStatus status;
+        ASSERT_TRUE(statusInFolder(AT_FDCWD, path.c_str(), status)) << name;
+        EXPECT_EQ(isRegularFileWord(attributeWord(status, name)), plain) << name;
+    }
 }
 
 TEST(CreateFile, FoldersOpenOnlyWithBackupSemanticsAndForReading) {

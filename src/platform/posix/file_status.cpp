@@ -94,6 +94,12 @@ DWORD attributeWord(const FileStatus& status, const char* name) {
     return word | FILE_ATTRIBUTE_POSIX_MODE | (permissions << FILE_ATTRIBUTE_POSIX_MODE_SHIFT);
 }
 
+bool isRegularFileWord(DWORD word) {
+    constexpr DWORD kOtherTypes =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SYSTEM;
+    return (word & FILE_ATTRIBUTE_ARCHIVE) != 0 && (word & kOtherTypes) == 0;
+}
+
 std::string lastComponent(const char* path) {
     std::string text(path);
     std::string::size_type end = text.find_last_not_of('/');

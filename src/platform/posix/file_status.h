@@ -36,6 +36,8 @@ bool statusOfDescriptor(int fd, FileStatus& status);
 
 // The attribute word of an entry called `name` (its last path component).
 DWORD attributeWord(const FileStatus& status, const char* name);
+// Whether an attribute word of attributeWord's describes a regular file.
+bool isRegularFileWord(DWORD word);
 
 // The last component of a path, trailing separators ignored ("/" for the root).
 std::string lastComponent(const char* path);
