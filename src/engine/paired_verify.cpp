@@ -4,9 +4,11 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "engine/search_pattern.h"
 #include "engine/shared_runs.h"
+#include "platform/listed_open.h"
 #include "platform/tree_prefetch.h"
 #include "report/fatal_message.h"
 #include "report/progress.h"
@@ -31,6 +33,8 @@ struct Share {
         uint64_t expected;  // by the listed size
     };
     std::string sourcePrefix, targetPrefix;
+    // The target folder's plain files, by its entries' types.
+    const std::vector<std::string>* targetFiles = nullptr;
     std::vector<const FileToVerify*> pairs;
     std::vector<Part> parts;
     std::vector<uint8_t> partMatched;
@@ -74,10 +78,13 @@ size_t compareClaimed(Share& share, PairBlocks blocks, const std::function<bool(
     for (size_t i; (i = share.next.fetch_add(1)) < share.parts.size(); ++compared) {
         if (stop()) return compared;
         const Share::Part& part = share.parts[i];
-        source.assign(share.sourcePrefix).append(share.pairs[part.pair]->name);
-        target.assign(share.targetPrefix).append(share.pairs[part.pair]->name);
-        const ListedPair pair{source.c_str(), target.c_str(),
-                              share.pairs[part.pair]->listedAttributes};
+        const FileToVerify& file = *share.pairs[part.pair];
+        source.assign(share.sourcePrefix).append(file.name);
+        target.assign(share.targetPrefix).append(file.name);
+        const bool targetListed = std::binary_search(
+            share.targetFiles->begin(), share.targetFiles->end(), std::string_view(file.name));
+        const ListedPair pair{source.c_str(), target.c_str(), file.listedAttributes,
+                              targetListed ? platform::listedPlainFile() : 0};
         share.partMatched[i] = pairMatches(pair, blocks, stop, part.bytes, share.partSizes[i]);
     }
     return compared;
@@ -116,6 +123,8 @@ void verifyFolderFiles(SearchPattern& source, SearchPattern& target,
     std::vector<size_t> slot;
     std::vector<uint8_t> matched;
     std::vector<uint64_t> sizes;
+    std::vector<std::string> targetFiles;
+    bool targetListed = false;
     for (size_t from = 0; from < files.size();) {
         const size_t end = sharedRunEnd(files, from);
         Share share;
@@ -126,6 +135,11 @@ void verifyFolderFiles(SearchPattern& source, SearchPattern& target,
         if (share.pairs.size() >= 2) {
             share.sourcePrefix = source.prefix();
             share.targetPrefix = target.prefix();
+            // The target is never listed by the walk: its entries' types let
+            // its opens trust them, as the source's opens trust its listing.
+            if (!targetListed) targetFiles = platform::plainFilesIn(share.targetPrefix.c_str());
+            targetListed = true;
+            share.targetFiles = &targetFiles;
             compareShared(share);
         } else {
             share.pairs.clear();

@@ -181,8 +181,8 @@ bool pairMatches(const ListedPair& names, PairBlocks blocks, const std::function
     pair.source = platform::openListedFile(names.source, names.sourceAttributes, FILE_SHARE_READ,
                                            FILE_ATTRIBUTE_NORMAL);
     if (pair.source == INVALID_HANDLE_VALUE) return false;
-    pair.target = CreateFileA(names.target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    pair.target = platform::openListedFile(names.target, names.targetAttributes, FILE_SHARE_READ,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (pair.target == INVALID_HANDLE_VALUE) {
         CloseHandle(pair.source);
         return false;

@@ -17,13 +17,14 @@ struct PairBlocks {
     char* target;
 };
 
-// A pair by its names, with the attributes the source's listing gave the
-// source moments ago: where they show a plain file, its open looks at the
-// name no further (platform::openListedFile).
+// A pair by its names, with the attributes listings gave each file moments
+// ago: where they show a plain file, its open looks at the name no further
+// (platform::openListedFile); 0 where nothing listed it.
 struct ListedPair {
     const char* source;
     const char* target;
     DWORD sourceAttributes;
+    DWORD targetAttributes;
 };
 
 // Bytes [from, from + length) of a pair, as far as the files reach.

@@ -118,7 +118,7 @@ protected:
     bool matchesAsTheyAre(const std::function<bool()>& stop = [] { return false; },
                           PairPart part = {}) {
         size = 12345;
-        return pairMatches({from.c_str(), to.c_str(), listedAs},
+        return pairMatches({from.c_str(), to.c_str(), listedAs, listedAs},
                            {sourceBlock.data(), targetBlock.data()}, stop, part, size);
     }
     void expectNothingSaid() {

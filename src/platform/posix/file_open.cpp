@@ -6,13 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/listed_open.h"
 #include "platform/posix/anchor.h"
 #include "platform/posix/error_map.h"
 #include "platform/posix/fault_injection.h"
 #include "platform/posix/file_handle.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/file_status.h"
-#include "platform/listed_open.h"
 #include "platform/windows_api.h"
 
 namespace posix {

@@ -7,4 +7,8 @@ HANDLE openListedFile(LPCSTR path, DWORD, DWORD share, DWORD flags) {
     return CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+std::vector<std::string> plainFilesIn(const char*) { return {}; }
+
+DWORD listedPlainFile() { return FILE_ATTRIBUTE_NORMAL; }
+
 }  // namespace platform
